@@ -1,0 +1,38 @@
+// Ending the process, and what must happen when it ends. The workflows end the
+// process from deep inside nested event handlers (a cancel while the engine is
+// writing); cleanups registered here (the engine's temporary files) run on every
+// such way out. Tests replace the ending with an exception they catch.
+#pragma once
+#include <functional>
+#include <string>
+
+namespace qv {
+
+// Exit statuses a script can rely on.
+constexpr int kExitDone = 0;
+constexpr int kExitCancelled = 1;
+constexpr int kExitFailed = 2;
+
+// Runs the registered cleanups (last registered first), then ends the process
+// with `code`, or calls the handler installed by SetEndProcessHandler.
+[[noreturn]] void EndProcess(int code);
+
+// Registers a cleanup; returns an id for RemoveCleanup.
+int AddCleanup(std::function<void()> cleanup);
+void RemoveCleanup(int id);
+// Runs and forgets every registered cleanup.
+void RunCleanups();
+
+// Thrown by EndProcess when a test installed ThrowOnEndProcess.
+struct ProcessEnded {
+  int code;
+};
+void SetEndProcessHandler(std::function<void(int)> handler);  // must not return
+void ThrowOnEndProcess();                                    // test helper
+
+// The command line as the programs take it: one unparsed string. On Windows
+// the raw text after the program name; elsewhere the arguments joined by
+// single blanks.
+std::string CommandLineText(int argc, char** argv);
+
+}  // namespace qv
