@@ -1,0 +1,103 @@
+// The zip engine both programs drive: it writes one folder tree into a zip
+// archive (optionally AES-256 encrypted) and extracts an archive into a folder.
+// Every call is synchronous on the caller's (UI) thread and raises its events
+// on that thread, from between its own steps: a handler may pump UI events,
+// and may even end the process (qv::EndProcess) from inside an event; the
+// engine then leaves neither a partial archive nor a half-written file.
+//
+// Paths are UTF-8 with the platform separator ('\\' on Windows, '/' elsewhere).
+// Results are 32-bit: 1 = success for the writing calls and the queries, an
+// entry count (>= 0) or a negative value for the extraction calls.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace qv {
+
+class ZipEngine {
+ public:
+  // Encryption methods as the workflows pass them (SetCipher, ArchiveCipher).
+  static constexpr int32_t kCipherNone = 0;
+  static constexpr int32_t kCipherZipCrypto = 1;
+  static constexpr int32_t kCipherAes = 4;
+
+  // Negative results of the extraction calls.
+  static constexpr int32_t kExtractFailed = -1;   // damaged entry, unsupported method, disk error
+  static constexpr int32_t kExtractAborted = -2;  // AbortCheck / PercentDone asked to stop
+  static constexpr int32_t kExtractNotOpen = -3;  // no archive open
+
+  ZipEngine();
+  ~ZipEngine();
+  ZipEngine(const ZipEngine&) = delete;
+  ZipEngine& operator=(const ZipEngine&) = delete;
+
+  // ---- writing -------------------------------------------------------------
+  // Starts a new archive at `archivePath` (nothing is written before
+  // WriteAndClose). 1 = ready: the folder exists and is writable.
+  int32_t PrepareArchive(const std::string& archivePath);
+  // The French description of the last failure ("" when none).
+  std::string ErrorText() const;
+  // 4 = AES (WinZip AE-2); 0 = none.
+  void SetCipher(int32_t method);
+  // 128, 192 or 256 with AES.
+  void SetKeyBits(int32_t bits);
+  void SetArchivePassword(const std::string& password);
+  // Entry names are relative to this folder (given without a trailing separator).
+  void SetEntryRoot(const std::string& folder);
+  // Collects the files matching `pattern` (a folder, a separator and a name
+  // pattern with '*' and '?', e.g. "/data/photos/*"); recurse = 1 descends into
+  // subfolders (symbolic links to folders are not followed). Raises ToBeAdded
+  // per file. 1 = success.
+  int32_t AddTree(const std::string& pattern, int32_t recurse);
+  // Writes every collected entry, raising PercentDone and AbortCheck, then
+  // WriteZipEnd (also after an abort or a failure). 1 = the archive is complete
+  // in place; otherwise nothing was left behind.
+  int32_t WriteAndClose();
+
+  // ---- reading -------------------------------------------------------------
+  // 1 = opened (a zip archive whose directory could be read).
+  int32_t OpenArchive(const std::string& archivePath);
+  // Nonzero when some entry needs a password.
+  int32_t HasProtectedEntries();
+  // 4 when some entry is AES-encrypted, 1 for ZipCrypto only, 0 for none.
+  int32_t ArchiveCipher();
+  void SetExtractPassword(const std::string& password);
+  // 1 when the password last set opens the archive: the smallest non-empty
+  // encrypted entry decrypts completely and its CRC or AES code checks.
+  int32_t PasswordMatches();
+  // Extracts only the entries absent from `folder` or newer than the file
+  // there. Entry count written (>= 0), or negative on failure / abort.
+  int32_t ExtractNewer(const std::string& folder);
+  // Extracts every entry into `folder`, overwriting. As ExtractNewer.
+  int32_t ExtractAll(const std::string& folder);
+  // Releases the archive; harmless when none is open.
+  void CloseArchive();
+
+  // ---- parameters ----------------------------------------------------------
+  // Code page of entry names stored without the UTF-8 flag: 850 by default
+  // (the OEM code page of French Windows; on Windows, the system's OEM code
+  // page). 437 and 850 are known on every platform.
+  int32_t NameCodePage() const;
+  void NameCodePage(int32_t codePage);
+  // Deflate level 1..9 used when writing.
+  int32_t CompressionLevel() const;
+  void CompressionLevel(int32_t level);
+
+  // ---- events (raised only when set) --------------------------------------
+  std::function<void(int32_t& abort)> AbortCheck;
+  std::function<void(int32_t percent, int32_t& abort)> PercentDone;
+  std::function<void(const std::string& FileName, int64_t fileSize, int32_t& exclude)> ToBeAdded;
+  std::function<void(const std::string& FileName, int64_t compressedSize, int64_t uncompressedSize,
+                     int32_t& exclude)>
+      ToBeUnzipped;
+  std::function<void()> WriteZipEnd;
+  std::function<void()> UnzipEnd;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qv
