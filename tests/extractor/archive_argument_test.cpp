@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "extractor/ArchiveArgument.h"
+
+namespace qv::unpack {
+namespace {
+
+TEST(ArchiveArgument, HashPrefixAskForDeletionOnlyInFirstPosition) {
+  auto a = ReadArchiveArgument("#/data/photos.zip");
+  EXPECT_EQ(a.ArchivePath, "/data/photos.zip");
+  EXPECT_TRUE(a.DeleteArchiveWhenDone);
+
+  // A quote before the "#" makes it part of the path.
+  a = ReadArchiveArgument("\"#/x.zip\"");
+  EXPECT_EQ(a.ArchivePath, "#/x.zip");
+  EXPECT_FALSE(a.DeleteArchiveWhenDone);
+
+  // Only one "#" is the prefix.
+  a = ReadArchiveArgument("##a.zip");
+  EXPECT_EQ(a.ArchivePath, "#a.zip");
+  EXPECT_TRUE(a.DeleteArchiveWhenDone);
+
+  a = ReadArchiveArgument("/a#b.zip");
+  EXPECT_EQ(a.ArchivePath, "/a#b.zip");
+  EXPECT_FALSE(a.DeleteArchiveWhenDone);
+}
+
+TEST(ArchiveArgument, QuotesGoWhereverTheyStand) {
+  EXPECT_EQ(ReadArchiveArgument("\"/My files/a.zip\"").ArchivePath, "/My files/a.zip");
+  EXPECT_EQ(ReadArchiveArgument("/My \"files\"/a.zip\"").ArchivePath, "/My files/a.zip");
+  EXPECT_EQ(ReadArchiveArgument("#\"/My files/a.zip\"").ArchivePath, "/My files/a.zip");
+  EXPECT_EQ(ReadArchiveArgument("\"\"").ArchivePath, "");
+  EXPECT_EQ(ReadArchiveArgument("#").ArchivePath, "");
+  EXPECT_EQ(ReadArchiveArgument("").ArchivePath, "");
+}
+
+TEST(ArchiveArgument, DestinationDropsFourCharactersNotBytes) {
+  EXPECT_EQ(DestinationFolderOf("/data/photos.zip"), "/data/photos");
+  EXPECT_EQ(DestinationFolderOf("a.zip"), "a");
+  // The extension is not tested.
+  EXPECT_EQ(DestinationFolderOf("/data/archive.7zz"), "/data/archive.");
+  // "été" then an accented four-character tail: eight bytes for four characters.
+  EXPECT_EQ(DestinationFolderOf("/d/été.zîp"), "/d/ét");
+  EXPECT_EQ(DestinationFolderOf("/d/x\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"), "/d/x");
+  EXPECT_EQ(DestinationFolderOf("/d/\xF0\x9F\x93\xA6.zip"), "/d/\xF0\x9F\x93\xA6");
+}
+
+TEST(ArchiveArgument, NoDestinationWhenNothingWouldRemain) {
+  EXPECT_FALSE(DestinationFolderOf(""));
+  EXPECT_FALSE(DestinationFolderOf("a.z"));
+  EXPECT_FALSE(DestinationFolderOf(".zip"));
+  EXPECT_FALSE(DestinationFolderOf("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"));
+  EXPECT_EQ(DestinationFolderOf("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace qv::unpack
