@@ -38,9 +38,10 @@ TEST(ArchiveArgument, DestinationDropsFourCharactersNotBytes) {
   EXPECT_EQ(DestinationFolderOf("/data/photos.zip"), "/data/photos");
   EXPECT_EQ(DestinationFolderOf("a.zip"), "a");
   // The extension is not tested.
-  EXPECT_EQ(DestinationFolderOf("/data/archive.7zz"), "/data/archive.");
-  // "été" then an accented four-character tail: eight bytes for four characters.
-  EXPECT_EQ(DestinationFolderOf("/d/été.zîp"), "/d/ét");
+  EXPECT_EQ(DestinationFolderOf("/data/archive.7z_"), "/data/archive");
+  EXPECT_EQ(DestinationFolderOf("/data/archive.7z"), "/data/archiv");
+  // An accented tail: more bytes than characters.
+  EXPECT_EQ(DestinationFolderOf("/d/été.zîp"), "/d/été");
   EXPECT_EQ(DestinationFolderOf("/d/x\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"), "/d/x");
   EXPECT_EQ(DestinationFolderOf("/d/\xF0\x9F\x93\xA6.zip"), "/d/\xF0\x9F\x93\xA6");
 }
