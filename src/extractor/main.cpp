@@ -1,9 +1,13 @@
-#include <cstdio>
+#include <string>
 
+#include "extractor/frmMain.h"
 #include "support/process.h"
+#include "taskdialog/install.h"
 
 int main(int argc, char** argv) {
-  (void)qv::CommandLineText(argc, argv);
-  std::fputs("Quorvelunpack : programme en cours de construction.\n", stderr);
-  return qv::kExitFailed;
+  const std::string commandLine = qv::CommandLineText(argc, argv);
+  qv::InstallDialogLayer();
+  qv::unpack::frmMain form;
+  form.Form_Load(commandLine);
+  return qv::kExitDone;
 }
