@@ -21,10 +21,13 @@ int EventLoop::AddTimer(int64_t intervalMs, Callback cb) {
   int id = nextTimerId_++;
   if (intervalMs < 1) intervalMs = 1;
   timers_[id] = Timer{intervalMs, NowMs() + intervalMs, std::move(cb)};
+  TimersChanged();
   return id;
 }
 
-void EventLoop::RemoveTimer(int id) { timers_.erase(id); }
+void EventLoop::RemoveTimer(int id) {
+  if (timers_.erase(id)) TimersChanged();
+}
 
 void EventLoop::WatchFd(int, Callback) {}
 void EventLoop::UnwatchFd(int) {}
@@ -54,6 +57,7 @@ bool EventLoop::RunDueTimers() {
     } reset{this, id};
     cb();
   }
+  if (ran) TimersChanged();
   return ran;
 }
 
@@ -105,6 +109,7 @@ void PumpEvents(int16_t count) {
 }
 
 void WaitMs(float ms) {
+  if (!(ms > 0)) return;  // also a NaN, which no elapsed time would ever reach
   EventLoop& loop = Loop();
   const int64_t start = loop.NowMs();
   for (;;) {

@@ -43,6 +43,9 @@ class EventLoop {
   virtual bool WaitForInput(int64_t timeoutMs) = 0;
   // Runs the input that is ready now, without waiting.
   virtual bool PollInput() { return WaitForInput(0); }
+  // Called whenever the next due time may have changed (a timer added,
+  // removed or run), for loops that mirror the queue in a platform timer.
+  virtual void TimersChanged() {}
 
   struct Timer {
     int64_t interval;

@@ -1,0 +1,7 @@
+#include "support/owner.h"
+
+namespace qv {
+
+void* HiddenOwnerWindow() { return nullptr; }
+
+}  // namespace qv
