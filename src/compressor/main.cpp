@@ -1,9 +1,16 @@
-#include <cstdio>
+#include <string>
 
+#include "compressor/frmMain.h"
+#include "support/modMain.h"
 #include "support/process.h"
+#include "taskdialog/install.h"
 
 int main(int argc, char** argv) {
-  (void)qv::CommandLineText(argc, argv);
-  std::fputs("Quorvelpack : programme en cours de construction.\n", stderr);
-  return qv::kExitFailed;
+  const std::string commandLine = qv::CommandLineText(argc, argv);
+  qv::InstallDialogLayer();
+  return qv::Main([&commandLine] {
+    // The form goes with the process: its load handler ends it.
+    auto* form = new qv::frmMain();
+    form->Form_Load(commandLine);
+  });
 }
