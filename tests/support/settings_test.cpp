@@ -183,12 +183,31 @@ TEST_F(Settings, AStoreThatCannotBeOpenedRaisesWithTheSystemCode) {
 }
 
 TEST_F(Settings, AReadOnlyFolderRaisesPermissionDenied) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   SaveSettingString("Quorvelpack", "Data", "LastDir", "/old");
   fs::remove(home_ / "config/Quorvelpack/.Settings.ini.lock");
-  ::chmod((home_ / "config/Quorvelpack").c_str(), 0500);
-  auto e = Raised([] { SaveSettingString("Quorvelpack", "Data", "LastDir", "/x"); });
-  EXPECT_EQ(e.Number(), ErrorNumber(2000 + EACCES));
+  // Permissions do not bind root: the attempt runs as an ordinary user.
+  const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+  if (geteuid() == 0)
+    for (auto& entry : fs::recursive_directory_iterator(home_.path()))
+      (void)!::chown(entry.path().c_str(), user, user);
+  (void)!::chown(home_.path().c_str(), user, user);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (geteuid() == 0 && (::setgid(user) != 0 || ::setuid(user) != 0)) _exit(6);
+    ::chmod((home_ / "config/Quorvelpack").c_str(), 0500);
+    try {
+      SaveSettingString("Quorvelpack", "Data", "LastDir", "/x");
+    } catch (const NumberedError& e) {
+      bool right = e.Number() == ErrorNumber(2000 + EACCES) &&
+                   e.Description() == "Impossible d'ouvrir ou de créer la clef de registre";
+      _exit(right ? 0 : 4);
+    }
+    _exit(5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(GetSettingString("Quorvelpack", "Data", "LastDir", "d"), "/old");
 }
 
