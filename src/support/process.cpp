@@ -45,6 +45,18 @@ void EndProcess(int code) {
   std::_Exit(code);
 }
 
+std::string TextAfterProgramName(std::string_view line) {
+  std::size_t i = 0;
+  if (i < line.size() && line[i] == '"') {
+    auto close = line.find('"', 1);
+    i = close == std::string_view::npos ? line.size() : close + 1;
+  } else {
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+  }
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  return std::string(line.substr(i));
+}
+
 void SetEndProcessHandler(std::function<void(int)> handler) { Handler() = std::move(handler); }
 
 void ThrowOnEndProcess() {

@@ -5,6 +5,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -34,5 +35,10 @@ void ThrowOnEndProcess();                                    // test helper
 // the raw text after the program name; elsewhere the arguments joined by
 // single blanks.
 std::string CommandLineText(int argc, char** argv);
+
+// The text of a whole command line after its program name: the first token
+// (quoted or not) and the blanks that follow it are skipped, the rest is kept
+// as typed, quotes and all.
+std::string TextAfterProgramName(std::string_view commandLine);
 
 }  // namespace qv

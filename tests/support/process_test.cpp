@@ -68,5 +68,15 @@ TEST(CommandLine, ArgumentsAreJoinedBySingleBlanks) {
   EXPECT_EQ(CommandLineText(1, argv), "");
 }
 
+TEST(CommandLine, RawTextAfterTheProgramNameKeepsQuotesAndInnerBlanks) {
+  EXPECT_EQ(TextAfterProgramName("\"C:\\Program Files\\Q\\Quorvelpack.exe\" §\"C:\\Mes  photos\" "),
+            "§\"C:\\Mes  photos\" ");
+  EXPECT_EQ(TextAfterProgramName("Quorvelunpack.exe \t  #C:\\a.zip"), "#C:\\a.zip");
+  EXPECT_EQ(TextAfterProgramName("\"C:\\Q\\Quorvelpack.exe\"C:\\Data"), "C:\\Data");
+  EXPECT_EQ(TextAfterProgramName("Quorvelpack.exe"), "");
+  EXPECT_EQ(TextAfterProgramName("\"C:\\non fermé"), "");
+  EXPECT_EQ(TextAfterProgramName(""), "");
+}
+
 }  // namespace
 }  // namespace qv

@@ -3,6 +3,7 @@
 // so the run never waits for it and no zombie is left behind; without a desktop
 // nothing is started at all.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,15 @@ pid_t StartDetached(const std::string& item) {
     ::setsid();
     pid_t grandchild = ::fork();
     if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+    // The handler starts as a fresh program would: no signal ignored or
+    // blocked because of what this run set up for itself.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGCHLD, SIGTERM, SIGHUP, SIGTSTP, SIGTTOU, SIGTTIN})
+      ::sigaction(sig, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     int devnull = ::open("/dev/null", O_RDWR);
     if (devnull >= 0) {
       ::dup2(devnull, 0);
