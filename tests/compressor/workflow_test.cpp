@@ -1,0 +1,494 @@
+// Whole Quorvelpack runs, from the command line to the end of the process.
+#include <unistd.h>
+
+#include "support/text.h"
+#include "taskdialog/tdconst.h"
+#include "workflow_fixture.h"
+
+namespace qv::pack::testing {
+namespace {
+
+constexpr char kTitle[] = "Quorvelpack : Compresser un dossier";
+constexpr char kDeleteTitle[] = "Suppression du dossier compressé";
+constexpr char kDeleteQuestion[] = "Voulez-vous supprimer le dossier qui vient d'être compressé ?";
+constexpr char kDeleteConfirm[] =
+    "Êtes-vous sûr de vouloir supprimer le dossier qui vient d'être compressé ?";
+constexpr intptr_t kInfo = TD_INFORMATION_ICON;
+constexpr intptr_t kError = TD_ERROR_ICON;
+
+bool Has(const std::vector<std::string>& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+// Changes the working folder for one case.
+class InFolder {
+ public:
+  explicit InFolder(const fs::path& p) : old_(fs::current_path()) { fs::current_path(p); }
+  ~InFolder() { fs::current_path(old_); }
+
+ private:
+  fs::path old_;
+};
+
+// ---- the plain run and the progress dialog -----------------------------------
+
+TEST_F(Workflow, PlainRunWritesTheArchiveBesideTheFolderAndOpensItsParent) {
+  fs::path f = MakeFolder("photos");
+  Tree before = ReadTree(f);
+
+  EXPECT_EQ(Run(U8(f)), kExitDone);
+
+  ASSERT_EQ(Shown().size(), 1u);
+  const ShownDialog& d = Shown()[0];
+  EXPECT_EQ(d.title, kTitle);
+  EXPECT_EQ(d.mainInstruction, "Compression en cours...");
+  EXPECT_EQ(d.content, "Création de : photos.zip");
+  EXPECT_EQ(d.record.dwFlags, 0xA10u);
+  EXPECT_EQ(d.record.cxWidth, 300u);
+  EXPECT_EQ(d.record.mainIcon, 0xFFF8);
+  ASSERT_EQ(d.buttons.size(), 1u);
+  EXPECT_EQ(d.buttons[0].id, 101);
+  EXPECT_EQ(d.buttons[0].text, "Annuler");
+
+  // Footers in their order: the blank start, the examination, the
+  // percentages from 0, the end.
+  ASSERT_FALSE(d.footers.empty());
+  EXPECT_EQ(d.footers.front(), "   ");
+  EXPECT_TRUE(Has(d.footers, "Examen des Fichiers à compresser ..."));
+  EXPECT_TRUE(Has(d.footers, "Examen des Fichiers à compresser : c.bin"));
+  auto zero = std::find(d.footers.begin(), d.footers.end(), "    Compression : 0 %  ");
+  ASSERT_NE(zero, d.footers.end());
+  EXPECT_GT(std::count_if(zero, d.footers.end(),
+                          [](const std::string& s) { return s.rfind("    Compression : ", 0) == 0; }),
+            2);
+  EXPECT_EQ(d.footers.back(), "Compression complète");
+  for (intptr_t icon : d.footerIcons) EXPECT_EQ(icon, kInfo);
+
+  // The bar: range 0..100, starts at 0, follows the percentages, ends at 100.
+  EXPECT_EQ(d.progress.minimum, 0);
+  EXPECT_EQ(d.progress.maximum, 100);
+  ASSERT_GE(d.progressPositions.size(), 2u);
+  EXPECT_EQ(d.progressPositions.front(), 0);
+  EXPECT_EQ(d.progressPositions.back(), 100);
+  EXPECT_TRUE(std::is_sorted(d.progressPositions.begin(), d.progressPositions.end()));
+
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "work")});
+  EXPECT_EQ(LastDir(), U8(root_ / "work"));
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check"), before);
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
+}
+
+// ---- command-line forms ---------------------------------------------------------
+
+TEST_F(Workflow, QuotesAnywhereTrailingBlanksAndSeparatorGiveTheSameArchive) {
+  fs::path f = MakeFolder("my files/report 2024");
+  Tree content = ReadTree(f);
+  const std::string p = U8(f);
+  const std::string work = U8(root_ / "work" / "my files");
+  const std::vector<std::string> forms = {
+      "\"" + p + "\"",                                // quoted whole
+      p + "/  ",                                      // trailing separator and blanks
+      "\"" + work + "\"/\"report\" 2024\"/\"  ",      // quotes anywhere
+      p,                                              // blanks inside, unquoted
+  };
+  for (const std::string& cmd : forms) {
+    SCOPED_TRACE(cmd);
+    fs::remove(root_ / "work" / "my files" / "report 2024.zip");
+    form_.reset();
+    ui_.reset();
+    ui_ = std::make_unique<ScriptedDialogs>();
+    opened_.clear();
+    EXPECT_EQ(Run(cmd), kExitDone);
+    EXPECT_EQ(form_->SourceFolder, p + "/");
+    EXPECT_EQ(LastDir(), work);
+    EXPECT_EQ(opened_, std::vector<std::string>{work});
+    ASSERT_EQ(Shown().size(), 1u);
+    EXPECT_EQ(Shown()[0].content, "Création de : report 2024.zip");
+    EXPECT_EQ(ReadArchive(root_ / "work" / "my files" / "report 2024.zip", root_ / "check"), content);
+    EXPECT_TRUE(ui_->Questions().empty());
+  }
+}
+
+TEST_F(Workflow, PrefixInsideQuotesIsNotAPrefixAndLastDirIsSavedBeforeTheEngineFails) {
+  // After the quotes go the path begins with "§", whose folder does not exist:
+  // the engine refuses the archive and the run ends without a word, but the
+  // parent folder was remembered first.
+  MakeFolder("x");
+  const std::string cmd = "\"§" + U8(root_ / "work" / "x") + "\"";
+  EXPECT_EQ(Run(cmd), kExitFailed);
+  EXPECT_FALSE(form_->Encrypt);
+  EXPECT_FALSE(form_->ConfirmDelete);
+  EXPECT_EQ(form_->SourceFolder, "§" + U8(root_ / "work" / "x"));
+  EXPECT_EQ(LastDir(), "§" + U8(root_ / "work"));
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"x"});
+}
+
+TEST_F(Workflow, OnlyTheFirstPrefixCountsAndTheSecondStaysInTheName) {
+  // "#§x" in the working folder: "#" asks for the confirmed deletion, and the
+  // folder compressed is "§x", a bare name, so "LastDir" is saved empty.
+  fs::path f = MakeFolder("§x");
+  InFolder here(root_ / "work");
+  ui_->AnswerQuestions({IDNO_});
+  EXPECT_EQ(Run("#§x"), kExitDone);
+  EXPECT_TRUE(form_->ConfirmDelete);
+  EXPECT_FALSE(form_->Encrypt);
+  EXPECT_EQ(LastDir(), "");
+  ASSERT_EQ(ui_->Questions().size(), 1u);
+  EXPECT_EQ(ui_->Questions()[0].text, kDeleteConfirm);
+  EXPECT_TRUE(fs::exists(f));
+  EXPECT_EQ(Shown()[0].content, "Création de : §x.zip");
+  EXPECT_EQ(ReadArchive(root_ / "work" / P("§x.zip"), root_ / "check"), ReadTree(f));
+}
+
+TEST_F(Workflow, BareNameIsCompressedInTheWorkingFolderAndLastDirIsEmpty) {
+  fs::path f = MakeFolder("photos");
+  InFolder here(root_ / "work");
+  EXPECT_EQ(Run("photos"), kExitDone);
+  EXPECT_EQ(LastDir(), "");
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check"), ReadTree(f));
+  EXPECT_EQ(opened_, std::vector<std::string>{""});
+}
+
+TEST_F(Workflow, RootFolderHasAnEmptyNameAndAnEmptyLastDir) {
+  // The root loses its only separator: the folder is "", the archive ".zip" in
+  // the working folder. The password dialog is cancelled before anything is
+  // written.
+  InFolder here(root_ / "work");
+  Dialog(0).Close();
+  EXPECT_EQ(Run("§/"), kExitCancelled);
+  EXPECT_EQ(form_->SourceFolder, "");
+  EXPECT_EQ(form_->ParentFolder, "");
+  EXPECT_EQ(LastDir(), "");
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].mainInstruction, "Chiffrage AES (compatible 7-Zip/WinZip)");
+  EXPECT_TRUE(WorkEntries().empty());
+}
+
+// ---- existing archive -------------------------------------------------------------
+
+TEST_F(Workflow, OverwriteDeletesTheOlderArchiveOnlyAfterTheChoice) {
+  fs::path f = MakeFolder("photos");
+  fs::path zip = root_ / "work" / "photos.zip";
+  WriteFile(zip, "older archive");
+  bool olderDuringChoice = false, olderWhenProgressOpened = true;
+  Dialog(0).Do([&](LayerDialog&) { olderDuringChoice = fs::exists(zip); }).Click(200);
+  Dialog(1).Do([&](LayerDialog&) { olderWhenProgressOpened = fs::exists(zip); });
+
+  EXPECT_EQ(Run(U8(f)), kExitDone);
+
+  ASSERT_EQ(Shown().size(), 2u);
+  const ShownDialog& c = Shown()[0];
+  EXPECT_EQ(c.title, kTitle);
+  EXPECT_EQ(c.mainInstruction, "Le fichier Zip existe déjà !.");
+  EXPECT_EQ(c.content, "Vous pouvez choisir de :");
+  EXPECT_EQ(c.record.dwFlags, 0x10u);
+  EXPECT_EQ(c.record.dwCommonButtons, 0u);
+  EXPECT_EQ(c.record.mainIcon, 0xFFFA);
+  EXPECT_EQ(c.footers.front(), "Choisissez une des options ci-dessus");
+  EXPECT_EQ(c.footerIcons.front(), kInfo);
+  ASSERT_EQ(c.buttons.size(), 2u);
+  EXPECT_EQ(c.buttons[0].id, 200);
+  EXPECT_EQ(c.buttons[0].text, "Compresser le répertoire");
+  EXPECT_EQ(c.buttons[0].note, "et écraser le fichier déjà présent");
+  EXPECT_EQ(c.buttons[1].id, 400);
+  EXPECT_EQ(c.buttons[1].text, "Abandonner");
+  EXPECT_EQ(c.buttons[1].note, "et renoncer à compresser le dossier");
+
+  EXPECT_TRUE(olderDuringChoice);
+  EXPECT_FALSE(olderWhenProgressOpened);
+  EXPECT_EQ(ReadArchive(zip, root_ / "check"), ReadTree(f));
+}
+
+TEST_F(Workflow, AbandonKeepsTheOlderArchiveAndWritesNothing) {
+  fs::path f = MakeFolder("photos");
+  fs::path zip = root_ / "work" / "photos.zip";
+  WriteFile(zip, "older archive");
+  Dialog(0).Click(400);
+  EXPECT_EQ(Run(U8(f)), kExitCancelled);
+  EXPECT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(ReadFile(zip), "older archive");
+  EXPECT_EQ(LastDir(), U8(root_ / "work"));
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
+}
+
+TEST_F(Workflow, PasswordComesBeforeTheExistingArchiveChoice) {
+  fs::path f = MakeFolder("photos");
+  WriteFile(root_ / "work" / "photos.zip", "older archive");
+  Dialog(0).Type("Secret!1").Click(1);
+  Dialog(1).Click(200);
+  ui_->AnswerQuestions({IDNO_});
+  EXPECT_EQ(Run("§" + U8(f)), kExitDone);
+  ASSERT_EQ(Shown().size(), 3u);
+  EXPECT_EQ(Shown()[0].mainInstruction, "Chiffrage AES (compatible 7-Zip/WinZip)");
+  EXPECT_EQ(Shown()[1].mainInstruction, "Le fichier Zip existe déjà !.");
+  EXPECT_EQ(Shown()[2].mainInstruction, "Compression en cours...");
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check", "Secret!1"), ReadTree(f));
+}
+
+// ---- password -------------------------------------------------------------------
+
+TEST_F(Workflow, PasswordDialogRatesEveryKeystroke) {
+  fs::path f = MakeFolder("photos");
+  struct Seen {
+    std::string text, footer;
+    intptr_t icon;
+  };
+  std::vector<Seen> seen;
+  DialogScript& pw = Dialog(0);
+  auto typeEach = [&](const std::string& s) {
+    for (char32_t ch : Utf8ToUtf32(s)) {
+      std::string one = Utf32ToUtf8(std::u32string(1, ch));
+      pw.Do([&, one](LayerDialog& d) {
+        d.Type(one);
+        seen.push_back({d.InputBox().text, d.Footer(), d.IconFooter()});
+      });
+    }
+  };
+  auto clear = [&] { pw.Do([](LayerDialog& d) { d.SetInput(""); }); };
+  typeEach("abcdef");  // one class
+  clear();
+  typeEach("abcDEF");  // two
+  clear();
+  typeEach("abcDE1");  // three
+  clear();
+  typeEach("abcD1!");  // four
+  clear();
+  typeEach("éééééé");  // accented letters are "other"
+  clear();
+  typeEach("aB3 xé");  // blank, accent: one class ("other") for both
+  pw.Click(1);
+  ui_->AnswerQuestions({IDNO_});
+
+  EXPECT_EQ(Run("§" + U8(f)), kExitDone);
+
+  const std::string invalid = "Mot de passe invalide !";
+  const std::string weak = "Sécurité du mot de passe : Faible";
+  const std::string medium = "Sécurité du mot de passe : Modérée";
+  const std::string strong = "Sécurité du mot de passe : Forte";
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"a", invalid},     {"ab", invalid},     {"abc", invalid},    {"abcd", invalid},
+      {"abcde", invalid}, {"abcdef", weak},    {"a", invalid},      {"ab", invalid},
+      {"abc", invalid},   {"abcD", invalid},   {"abcDE", invalid},  {"abcDEF", weak},
+      {"a", invalid},     {"ab", invalid},     {"abc", invalid},    {"abcD", invalid},
+      {"abcDE", invalid}, {"abcDE1", medium},  {"a", invalid},      {"ab", invalid},
+      {"abc", invalid},   {"abcD", invalid},   {"abcD1", invalid},  {"abcD1!", strong},
+      {"é", invalid},     {"éé", invalid},     {"ééé", invalid},    {"éééé", invalid},
+      {"ééééé", invalid}, {"éééééé", weak},    {"a", invalid},      {"aB", invalid},
+      {"aB3", invalid},   {"aB3 ", invalid},   {"aB3 x", invalid},  {"aB3 xé", strong},
+  };
+  ASSERT_EQ(seen.size(), expected.size());
+  for (size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(seen[i].text);
+    EXPECT_EQ(seen[i].text, expected[i].first);
+    EXPECT_EQ(seen[i].footer, expected[i].second);
+    EXPECT_EQ(seen[i].icon, expected[i].second == invalid ? kError : kInfo);
+  }
+
+  const ShownDialog& d = Shown()[0];
+  EXPECT_EQ(d.title, kTitle);
+  EXPECT_EQ(d.content, "Saisir un mot de passe :");
+  EXPECT_EQ(d.record.dwFlags, 0x4000000u);
+  EXPECT_EQ(d.record.dwCommonButtons, 9u);
+  EXPECT_EQ(d.record.mainIcon, 0xFFF9);
+  EXPECT_EQ(d.footers.front(), "Entrer le mot de passe puis OK pour continuer.");
+  EXPECT_EQ(d.footerIcons.front(), kInfo);
+  EXPECT_TRUE(d.input.present);
+  EXPECT_FALSE(d.input.masked);
+  bool okElevated = false;
+  for (auto& b : d.buttons)
+    if (b.id == 1) okElevated = b.elevated;
+  EXPECT_TRUE(okElevated);
+
+  EXPECT_EQ(form_->ArchivePassword, "aB3 xé");
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check", "aB3 xé"), ReadTree(f));
+}
+
+TEST_F(Workflow, ShortPasswordIsRefusedWithABeepUntilItIsLongEnough) {
+  fs::path f = MakeFolder("photos");
+  bool openAfterRefusal = false;
+  Dialog(0)
+      .Type("Ab1!x")
+      .Click(1)
+      .Do([&](LayerDialog& d) { openAfterRefusal = d.Open(); })
+      .Type("y")
+      .Click(1);
+  ui_->AnswerQuestions({IDNO_});
+
+  EXPECT_EQ(Run("§" + U8(f)), kExitDone);
+
+  EXPECT_TRUE(openAfterRefusal);
+  EXPECT_EQ(ui_->Beeps(), std::vector<uint32_t>{0x10});
+  const ShownDialog& d = Shown()[0];
+  EXPECT_TRUE(Has(d.footers, "Mot de passe invalide, veuillez le modifier !"));
+  EXPECT_EQ(d.footers.back(), "Sécurité du mot de passe : Forte");
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check", "Ab1!xy"), ReadTree(f));
+
+  ZipEngine z;
+  ASSERT_EQ(z.OpenArchive(U8(root_ / "work" / "photos.zip")), 1);
+  EXPECT_NE(z.HasProtectedEntries(), 0);
+  EXPECT_EQ(z.ArchiveCipher(), ZipEngine::kCipherAes);
+  z.SetExtractPassword("Ab1!x");
+  EXPECT_NE(z.PasswordMatches(), 1);
+}
+
+TEST_F(Workflow, BlanksAndAccentsMakeValidPasswordsKeptExactly) {
+  for (const std::string pw : {"      ", "éééééé"}) {
+    SCOPED_TRACE(pw);
+    fs::path f = MakeFolder("photos");
+    fs::remove(root_ / "work" / "photos.zip");
+    form_.reset();
+    ui_.reset();
+    ui_ = std::make_unique<ScriptedDialogs>();
+    ui_->Dialog(0).Type(pw).Click(1);
+    ui_->AnswerQuestions({IDNO_});
+    EXPECT_EQ(Run("§" + U8(f)), kExitDone);
+    EXPECT_TRUE(ui_->Beeps().empty());
+    EXPECT_EQ(form_->ArchivePassword, pw);
+    EXPECT_EQ(Shown()[0].footers.back(), "Sécurité du mot de passe : Faible");
+    EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check", pw), ReadTree(f));
+  }
+}
+
+TEST_F(Workflow, CancelAfterARefusedPasswordWritesNothing) {
+  fs::path f = MakeFolder("photos");
+  Dialog(0).Type("abc").Click(1).Click(2);
+  EXPECT_EQ(Run("§" + U8(f)), kExitCancelled);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].result, 2);
+  EXPECT_EQ(form_->ArchivePassword, "");
+  EXPECT_EQ(ui_->Beeps().size(), 1u);
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+}
+
+// ---- deletion questions, trash and the opened folder -----------------------------
+
+TEST_F(Workflow, HashPrefixAsksForConfirmationAndYesSendsTheFolderToTheTrash) {
+  fs::path f = MakeFolder("photos");
+  Tree content = ReadTree(f);
+  ui_->AnswerQuestions({IDYES_});
+  EXPECT_EQ(Run("#" + U8(f)), kExitDone);
+  ASSERT_EQ(ui_->Questions().size(), 1u);
+  EXPECT_EQ(ui_->Questions()[0].text, kDeleteConfirm);
+  EXPECT_EQ(ui_->Questions()[0].title, kDeleteTitle);
+  EXPECT_EQ(ui_->Questions()[0].flags, 0x24u);
+  EXPECT_FALSE(fs::exists(f));
+  EXPECT_EQ(Trashed(), std::vector<std::string>{"photos"});
+  EXPECT_EQ(ReadTree(root_ / "data" / "Trash" / "files" / "photos"), content);
+  // The folder that holds the archive is opened all the same.
+  EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "work")});
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check"), content);
+}
+
+TEST_F(Workflow, HashPrefixWithNoKeepsTheFolder) {
+  fs::path f = MakeFolder("photos");
+  ui_->AnswerQuestions({IDNO_});
+  EXPECT_EQ(Run("#" + U8(f)), kExitDone);
+  ASSERT_EQ(ui_->Questions().size(), 1u);
+  EXPECT_EQ(ui_->Questions()[0].text, kDeleteConfirm);
+  EXPECT_TRUE(fs::exists(f / "sub" / "c.bin"));
+  EXPECT_TRUE(Trashed().empty());
+  EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "work")});
+}
+
+TEST_F(Workflow, SectionPrefixOffersTheDeletionOnce) {
+  fs::path f = MakeFolder("photos");
+  Dialog(0).Type("Secret!1").Click(1);
+  ui_->AnswerQuestions({IDYES_});
+  EXPECT_EQ(Run("§" + U8(f)), kExitDone);
+  ASSERT_EQ(ui_->Questions().size(), 1u);
+  EXPECT_EQ(ui_->Questions()[0].text, kDeleteQuestion);
+  EXPECT_EQ(ui_->Questions()[0].title, kDeleteTitle);
+  EXPECT_EQ(ui_->Questions()[0].flags, 0x24u);
+  EXPECT_FALSE(fs::exists(f));
+  EXPECT_EQ(Trashed(), std::vector<std::string>{"photos"});
+}
+
+// ---- cancel -------------------------------------------------------------------------
+
+TEST_F(Workflow, CancelAt100msEndsTheProcess1500msLaterAndLeavesNothing) {
+  fs::path f = MakeFolder("photos");
+  Dialog(0).AtMs(100).Click(101);
+  EXPECT_EQ(Run("#" + U8(f)), kExitCancelled);
+  ASSERT_EQ(Shown().size(), 1u);
+  const int64_t clickedAt = Shown()[0].shownAtMs + 100;
+  EXPECT_GE(endedAtMs_ - clickedAt, 1500);
+  EXPECT_LE(endedAtMs_ - clickedAt, 1600);
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+  EXPECT_TRUE(fs::exists(f / "sub" / "c.bin"));
+}
+
+TEST_F(Workflow, CancelDuringTheFinalWaitEndsBeforeAnyQuestion) {
+  fs::path f = MakeFolder("photos");
+  int64_t clickedAt = -1;
+  // The user clicks "Annuler" while "Compression complète" is shown.
+  int watch = loop_.AddTimer(10, [&] {
+    LayerDialog* d = ui_->Current();
+    if (clickedAt < 0 && d && d->Footer() == "Compression complète") {
+      clickedAt = loop_.NowMs();
+      d->Click(101);
+    }
+  });
+  ui_->AnswerQuestions({IDYES_});
+  EXPECT_EQ(Run("#" + U8(f)), kExitCancelled);
+  loop_.RemoveTimer(watch);
+  ASSERT_GE(clickedAt, 0);
+  EXPECT_GE(endedAtMs_ - clickedAt, 1500);
+  EXPECT_LE(endedAtMs_ - clickedAt, 1600);
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(fs::exists(f / "sub" / "c.bin"));
+  // A cancelled run leaves no archive, even one that was complete.
+  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+}
+
+// ---- failures ------------------------------------------------------------------------
+
+TEST_F(Workflow, MissingFolderFailsInTheFooterAndWritesNothing) {
+  fs::create_directories(root_ / "work");
+  ui_->AnswerQuestions({IDYES_});
+  EXPECT_EQ(Run("#" + U8(root_ / "work" / "absent")), kExitFailed);
+  ASSERT_EQ(Shown().size(), 1u);
+  const ShownDialog& d = Shown()[0];
+  EXPECT_EQ(d.footers.back().rfind("La compression a échoué.", 0), 0u) << d.footers.back();
+  EXPECT_EQ(d.footerIcons.back(), kError);
+  EXPECT_FALSE(Has(d.footers, "Compression complète"));
+  EXPECT_FALSE(d.open);
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(WorkEntries().empty());
+}
+
+TEST_F(Workflow, FileVanishingDuringTheRunFailsAndKeepsTheFolder) {
+  fs::path f = MakeFolder("photos");
+  // Once the engine exists (the password dialog comes after it), a file is
+  // removed right after the engine collected it.
+  Dialog(0).Do([&](LayerDialog&) {
+    auto collected = form_->Zip->ToBeAdded;
+    form_->Zip->ToBeAdded = [&, collected](const std::string& name, int64_t size, int32_t& ex) {
+      collected(name, size, ex);
+      if (P(name).filename() == "c.bin") fs::remove(P(name));
+    };
+  });
+  Dialog(0).Type("Secret!1").Click(1);
+  ui_->AnswerQuestions({IDYES_});
+  EXPECT_EQ(Run("§" + U8(f)), kExitFailed);
+  ASSERT_EQ(Shown().size(), 2u);
+  const ShownDialog& d = Shown()[1];
+  EXPECT_EQ(d.footers.back().rfind("La compression a échoué.", 0), 0u) << d.footers.back();
+  EXPECT_EQ(d.footerIcons.back(), kError);
+  EXPECT_FALSE(Has(d.footers, "Compression complète"));
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(fs::exists(f / "a.txt"));
+  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+}
+
+}  // namespace
+}  // namespace qv::pack::testing
