@@ -36,9 +36,9 @@ std::string FindInPath(const std::string& name) {
   while (start <= list.size()) {
     std::size_t end = list.find(':', start);
     if (end == std::string::npos) end = list.size();
-    std::string dir = list.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    std::string candidate = dir + "/" + name;
+    std::string candidate = end > start ? list.substr(start, end - start) : std::string(".");
+    candidate += '/';
+    candidate += name;
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     start = end + 1;
   }
