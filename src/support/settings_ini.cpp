@@ -107,6 +107,7 @@ void IniDocument::Set(const std::string& section, const std::string& name, uint3
 IniDocument ParseIni(std::string_view text) {
   IniDocument doc;
   IniSection* current = nullptr;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // an editor's byte-order mark
   while (!text.empty()) {
     auto eol = text.find('\n');
     std::string_view line = TrimLayout(text.substr(0, eol));

@@ -131,9 +131,19 @@ TEST_F(Settings, HostileNamesAndValuesRoundTripExactly) {
 }
 
 TEST_F(Settings, HandWrittenLayoutIsRead) {
-  test::WriteText(File(), "; édité à la main\r\n[ Data ]\r\n  LastDir =  /home/x  \r\nbroken line\r\n"
+  test::WriteText(File(), "\xEF\xBB\xBF; édité à la main\r\n[ Data ]\r\n  LastDir =  /home/x  \r\nbroken line\r\n"
                           "[Data]\r\nLastDir=/home/y\r\n");
   EXPECT_EQ(GetSettingString("Quorvelpack", "Data", "LastDir", "d"), "/home/y");
+}
+
+TEST_F(Settings, ALinkedFileStaysALink) {
+  test::WriteText(home_ / "dotfiles/qv.ini", "[Data]\nLastDir=/a\n");
+  fs::create_directories(home_ / "config/Quorvelpack");
+  fs::create_symlink(home_ / "dotfiles/qv.ini", File());
+  SaveSettingString("Quorvelpack", "Data", "LastDir", "/b");
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_EQ(GetSettingString("Quorvelpack", "Data", "LastDir", "d"), "/b");
+  EXPECT_NE(test::ReadText(home_ / "dotfiles/qv.ini").find("LastDir=/b"), std::string::npos);
 }
 
 TEST_F(Settings, ConcurrentWritersLoseNoUpdate) {

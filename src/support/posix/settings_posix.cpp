@@ -92,8 +92,15 @@ int WriteAll(int fd, const std::string& text) {
 
 // Writes `text` to a temporary file beside `path`, flushes it to the disk and
 // puts it in place; on any failure the old file stays as it was.
-int ReplaceFile(const std::string& dir, const std::string& path, const std::string& text,
-                mode_t mode) {
+int ReplaceFile(std::string dir, std::string path, const std::string& text, mode_t mode) {
+  // A settings file linked from elsewhere (a dotfiles folder) stays a link:
+  // the file it points to is the one replaced.
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+    dir = path.substr(0, path.rfind('/'));
+    if (dir.empty()) dir = "/";
+  }
   std::string tmp = dir + "/.Settings.ini.XXXXXX";
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) return errno;
