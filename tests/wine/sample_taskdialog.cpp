@@ -1,0 +1,77 @@
+// A small GUI program for proving the Wine harness: it shows one task dialog
+// titled "Essai Quorvel" through comctl32 version 6 (bound by the manifest of
+// qv_add_windows_resources) and ends with 100 + the id of the button that
+// closed it. 2 means the common controls could not be prepared, 3 that
+// comctl32 has no TaskDialogIndirect (version 5 was bound), 4 that the dialog
+// failed to show.
+#include <windows.h>
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <string>
+
+namespace {
+
+constexpr wchar_t kExpected[] = L"Mot de passe é§";
+constexpr int kEditId = 1000;
+bool g_expectedText = false;
+
+using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+
+std::wstring ComctlVersion(HMODULE comctl) {
+  // Reported as a fact only: Wine's comctl32 answers 5.81 even when it is the
+  // version 6 library, so the dialog below trusts the export, not this number.
+  auto get = reinterpret_cast<HRESULT(CALLBACK*)(DLLVERSIONINFO*)>(
+      reinterpret_cast<void*>(GetProcAddress(comctl, "DllGetVersion")));
+  if (!get) return L"?";
+  DLLVERSIONINFO info{};
+  info.cbSize = sizeof info;
+  if (FAILED(get(&info))) return L"?";
+  return std::to_wstring(info.dwMajorVersion) + L"." + std::to_wstring(info.dwMinorVersion);
+}
+
+HRESULT CALLBACK Callback(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR) {
+  if (notification == TDN_CREATED) {
+    // In the footer row, clear of the texts the driver reads.
+    RECT area{};
+    GetClientRect(dialog, &area);
+    HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                area.right - 210, area.bottom - 28, 200, 22, dialog,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)),
+                                GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(edit, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), TRUE);
+  } else if (notification == TDN_BUTTON_CLICKED) {
+    wchar_t text[64] = {};
+    GetDlgItemTextW(dialog, kEditId, text, 64);
+    g_expectedText = wcscmp(text, kExpected) == 0;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  if (!InitCommonControlsEx(&icc)) return 2;
+  HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
+  auto taskDialogIndirect = comctl ? reinterpret_cast<TaskDialogIndirectFn>(
+                                         reinterpret_cast<void*>(GetProcAddress(comctl, "TaskDialogIndirect")))
+                                   : nullptr;
+  if (!taskDialogIndirect) return 3;
+
+  std::wstring content = L"Contenu accentué : é è à ç § — comctl32 " + ComctlVersion(comctl);
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hInstance = instance;
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION;
+  config.dwCommonButtons = TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON;
+  config.pszWindowTitle = L"Essai Quorvel";
+  config.pszMainIcon = TD_INFORMATION_ICON;
+  config.pszMainInstruction = L"Instruction principale de l'essai";
+  config.pszContent = content.c_str();
+  config.pszFooter = L"Pied de page de l'essai";
+  config.pfCallback = Callback;
+  int button = 0;
+  if (FAILED(taskDialogIndirect(&config, &button, nullptr, nullptr))) return 4;
+  return (g_expectedText ? 150 : 100) + button;
+}
