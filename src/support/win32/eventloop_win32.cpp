@@ -31,6 +31,14 @@ HWND CreateOwner() {
                          nullptr, inst, nullptr);
 }
 
+bool IsDialogMessageOfDialog(MSG& msg) {
+  if (!msg.hwnd || msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+  HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  wchar_t cls[16] = {};
+  if (!root || !GetClassNameW(root, cls, 16) || lstrcmpW(cls, L"#32770") != 0) return false;
+  return IsDialogMessageW(root, &msg) != FALSE;
+}
+
 class WinEventLoop : public EventLoop {
  public:
   WinEventLoop() { g_winLoop = this; }
@@ -66,9 +74,12 @@ class WinEventLoop : public EventLoop {
         PostQuitMessage(static_cast<int>(msg.wParam));
         break;
       }
+      ran = true;
+      // Keyboard navigation of a dialog shown meanwhile (Tab, Enter, Escape on
+      // "Annuler") works while we pump, as in the dialog's own loop.
+      if (IsDialogMessageOfDialog(msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
-      ran = true;
     }
     return ran;
   }
