@@ -1,0 +1,41 @@
+// Portable rules about entry names and times, kept apart from the engine so
+// they can be tested on their own: what an entry name from an outside archive
+// may become on disk, legacy code pages, name patterns, "newer" with DOS times.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::entrynames {
+
+// The folder parts of a name an archive gives, safe to join under the
+// destination folder. Both "/" and "\" separate; a leading drive ("C:"),
+// UNC prefix ("\\server\share") or root is dropped, as other unzip tools do;
+// "." and empty parts are dropped. Refused (false) when a part is "..", when
+// nothing is left, or when a part holds a NUL. With `windowsRules`, the
+// characters Windows forbids in names (<>:"|?* and controls) become "_" and
+// trailing dots and blanks of a part are removed, so no name can reach an
+// alternate data stream or a device.
+bool SafeParts(std::string_view name, bool windowsRules, std::vector<std::string>& parts);
+
+// Bytes of a name in one of the legacy code pages to UTF-8. 437 and 850 are
+// known; any other page is read as 850.
+std::string DecodeCodePage(std::string_view raw, int32_t codePage);
+bool IsValidUtf8(std::string_view s);
+
+// '*' (any run of characters) and '?' (one character) against a file name;
+// `ignoreCase` compares ASCII letters without case.
+bool MatchPattern(std::string_view name, std::string_view pattern, bool ignoreCase);
+
+// True when an entry time is newer than the time of the file on disk: zip
+// stores DOS times with two-second resolution, so a file extracted earlier
+// from the same entry, or the file the entry was made from, never counts as
+// older.
+bool IsNewer(int64_t entryTime, int64_t diskTime);
+
+// Weight of one entry in the byte-weighted progress, so that many small or
+// empty files still move the bar.
+constexpr int64_t kEntryWeight = 4096;
+
+}  // namespace qv::entrynames

@@ -1,0 +1,76 @@
+// The few file-system operations the engine needs, on UTF-8 paths, with the
+// semantics it relies on: status without following links, atomic replacement,
+// modification times in whole seconds since 1970 (UTC), and stdio streams so
+// every write error (full disk) is seen. One implementation per platform.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace qv::fs {
+
+// The platform's separator in the paths the callers give.
+#ifdef _WIN32
+constexpr char kSep = '\\';
+#else
+constexpr char kSep = '/';
+#endif
+
+struct Status {
+  bool exists = false;
+  bool isDir = false;
+  bool isLink = false;  // a symbolic link (or, on Windows, any reparse point)
+  bool isFile = false;  // a regular file
+  int64_t size = 0;
+  int64_t mtime = 0;  // seconds since 1970-01-01 UTC
+};
+
+// Status of the path itself (a link is reported as a link, not followed).
+Status LinkStatus(const std::string& path);
+// Status of what the path designates (links followed).
+Status TargetStatus(const std::string& path);
+
+// Names in a folder, without "." and "..". False when it cannot be listed.
+bool ListFolder(const std::string& folder, std::vector<std::string>& names);
+
+std::FILE* OpenRead(const std::string& path);
+// Creates a new file; fails when it exists already (so a temporary name is never
+// shared with another run).
+std::FILE* CreateNew(const std::string& path);
+// Flushes the stream and the operating system's buffers to the disk.
+bool SyncFile(std::FILE* f);
+
+bool MakeFolder(const std::string& path);  // true when created or already a folder
+bool RemoveFile(const std::string& path);
+// Renames `from` to `to`, replacing a file (or link) that `to` names, in one step.
+bool ReplaceFile(const std::string& from, const std::string& to);
+bool SetModificationTime(const std::string& path, int64_t mtime);
+
+// A short random tag for temporary names.
+std::string RandomTag();
+
+// Makes libarchive's own name conversions (which follow the locale of the
+// calling thread on POSIX) work in UTF-8 for the life of the object, without
+// touching the locale of the rest of the program.
+class Utf8LocaleScope {
+ public:
+  Utf8LocaleScope();
+  ~Utf8LocaleScope();
+  Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+  Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+ private:
+  void* previous_ = nullptr;
+};
+
+// The OEM code page of the system (850 on French Windows); 850 elsewhere.
+int32_t DefaultNameCodePage();
+
+}  // namespace qv::fs
+
+namespace qv::fs {
+// 64-bit positioning in a stdio stream.
+bool Seek(std::FILE* f, int64_t offset, int whence);
+int64_t Tell(std::FILE* f);
+}  // namespace qv::fs

@@ -1,0 +1,118 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "engine/FileSystem.h"
+
+namespace qv::fs {
+namespace {
+Status FromStat(const struct stat& st) {
+  Status s;
+  s.exists = true;
+  s.isDir = S_ISDIR(st.st_mode);
+  s.isLink = S_ISLNK(st.st_mode);
+  s.isFile = S_ISREG(st.st_mode);
+  s.size = static_cast<int64_t>(st.st_size);
+  s.mtime = static_cast<int64_t>(st.st_mtim.tv_sec);
+  return s;
+}
+}  // namespace
+
+Status LinkStatus(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {};
+  return FromStat(st);
+}
+
+Status TargetStatus(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return FromStat(st);
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return false;
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(std::move(n));
+  }
+  ::closedir(d);
+  return true;
+}
+
+std::FILE* OpenRead(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
+  return f;
+}
+
+std::FILE* CreateNew(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+  return f;
+}
+
+bool SyncFile(std::FILE* f) { return std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0; }
+
+bool MakeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  if (errno != EEXIST) return false;
+  Status s = LinkStatus(path);
+  return s.isDir;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SetModificationTime(const std::string& path, int64_t mtime) {
+  struct timespec ts[2];
+  ts[0].tv_sec = static_cast<time_t>(mtime);
+  ts[0].tv_nsec = 0;
+  ts[1] = ts[0];
+  return ::utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string RandomTag() {
+  static std::mt19937_64 gen{std::random_device{}() ^ static_cast<uint64_t>(::getpid())};
+  static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string tag;
+  uint64_t v = gen();
+  for (int i = 0; i < 8; ++i, v /= 36) tag += digits[v % 36];
+  return tag;
+}
+
+Utf8LocaleScope::Utf8LocaleScope() {
+  static locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8) previous_ = ::uselocale(utf8);
+}
+
+Utf8LocaleScope::~Utf8LocaleScope() {
+  if (previous_) ::uselocale(static_cast<locale_t>(previous_));
+}
+
+int32_t DefaultNameCodePage() { return 850; }
+
+}  // namespace qv::fs
+
+namespace qv::fs {
+bool Seek(std::FILE* f, int64_t offset, int whence) {
+  return ::fseeko(f, static_cast<off_t>(offset), whence) == 0;
+}
+int64_t Tell(std::FILE* f) { return static_cast<int64_t>(::ftello(f)); }
+}  // namespace qv::fs

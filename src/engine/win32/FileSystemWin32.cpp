@@ -1,0 +1,150 @@
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <random>
+
+#include "engine/FileSystem.h"
+#include "support/text.h"
+
+namespace qv::fs {
+namespace {
+std::wstring Wide(const std::string& s) {
+  std::u16string u = Utf8ToUtf16(s);
+  return std::wstring(u.begin(), u.end());
+}
+
+// FILETIME counts 100 ns steps since 1601-01-01.
+constexpr int64_t kEpochDiff = 116444736000000000LL;
+int64_t ToUnix(const FILETIME& ft) {
+  int64_t v = (static_cast<int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return (v - kEpochDiff) / 10000000LL;
+}
+FILETIME FromUnix(int64_t t) {
+  int64_t v = t * 10000000LL + kEpochDiff;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(v & 0xFFFFFFFF);
+  ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
+  return ft;
+}
+
+Status FromData(const WIN32_FILE_ATTRIBUTE_DATA& d) {
+  Status s;
+  s.exists = true;
+  s.isLink = (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  s.isDir = !s.isLink && (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  s.isFile = !s.isLink && !s.isDir;
+  s.size = (static_cast<int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  s.mtime = ToUnix(d.ftLastWriteTime);
+  return s;
+}
+}  // namespace
+
+Status LinkStatus(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d{};
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &d)) return {};
+  return FromData(d);
+}
+
+Status TargetStatus(const std::string& path) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  BY_HANDLE_FILE_INFORMATION info{};
+  Status s;
+  if (GetFileInformationByHandle(h, &info)) {
+    s.exists = true;
+    s.isDir = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    s.isFile = !s.isDir;
+    s.size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    s.mtime = ToUnix(info.ftLastWriteTime);
+  }
+  CloseHandle(h);
+  return s;
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+  WIN32_FIND_DATAW fd{};
+  HANDLE h = FindFirstFileW(Wide(folder + "\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  do {
+    std::wstring w = fd.cFileName;
+    if (w == L"." || w == L"..") continue;
+    names.push_back(Utf16ToUtf8(std::u16string(w.begin(), w.end())));
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return true;
+}
+
+std::FILE* OpenRead(const std::string& path) { return _wfopen(Wide(path).c_str(), L"rb"); }
+
+std::FILE* CreateNew(const std::string& path) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    DeleteFileW(Wide(path).c_str());
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, "wb");
+  if (!f) {
+    _close(fd);
+    DeleteFileW(Wide(path).c_str());
+  }
+  return f;
+}
+
+bool SyncFile(std::FILE* f) {
+  if (std::fflush(f) != 0) return false;
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+}
+
+bool MakeFolder(const std::string& path) {
+  if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
+  return LinkStatus(path).isDir;
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileW(Wide(path).c_str()) != 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SetModificationTime(const std::string& path, int64_t mtime) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME ft = FromUnix(mtime);
+  BOOL ok = SetFileTime(h, nullptr, nullptr, &ft);
+  CloseHandle(h);
+  return ok != 0;
+}
+
+std::string RandomTag() {
+  static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
+  static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string tag;
+  uint64_t v = gen();
+  for (int i = 0; i < 8; ++i, v /= 36) tag += digits[v % 36];
+  return tag;
+}
+
+// Names go through wide strings on Windows: nothing depends on the locale.
+Utf8LocaleScope::Utf8LocaleScope() {}
+Utf8LocaleScope::~Utf8LocaleScope() {}
+
+int32_t DefaultNameCodePage() { return static_cast<int32_t>(GetOEMCP()); }
+
+}  // namespace qv::fs
+
+namespace qv::fs {
+bool Seek(std::FILE* f, int64_t offset, int whence) { return _fseeki64(f, offset, whence) == 0; }
+int64_t Tell(std::FILE* f) { return _ftelli64(f); }
+}  // namespace qv::fs
