@@ -1,0 +1,22 @@
+# shellcheck shell=bash
+# The manifest, version block, icon and GUI subsystem inside the built
+# programs (and inside the sample, which gets them the same way).
+# Sourced by run-wine-test.
+
+python3 "$HERE/check_resources.py" "$HARNESS/bin/qvwinesample.exe" "Essai Quorvel" \
+  "Programme d'essai du banc Wine" || fail "resources of the sample"
+
+checked=0
+for spec in "Quorvelpack|Compresser un dossier" "Quorvelunpack|Décompresser un fichier Zip"; do
+  program="${spec%%|*}"
+  if [ -f "$PROGRAMS/$program.exe" ]; then
+    python3 "$HERE/check_resources.py" "$PROGRAMS/$program.exe" "$program" "${spec#*|}" ||
+      fail "resources of $program.exe"
+    checked=$((checked + 1))
+  elif [ "${QV_WINE_REQUIRE_PROGRAMS:-0}" = 1 ]; then
+    fail "$PROGRAMS/$program.exe is not built"
+  else
+    echo "note: $PROGRAMS/$program.exe is not built; only the sample was checked"
+  fi
+done
+echo "programs checked: $checked"
