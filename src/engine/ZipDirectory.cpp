@@ -102,6 +102,8 @@ bool Read(const std::string& path, std::vector<Entry>& entries) {
           v += 8;
         }
         if (en.compressedSize == 0xFFFFFFFFu && v + 8 <= vEnd) en.compressedSize = U64(v);
+      } else if (id == 0x7075 && len > 5 && x[4] == 1) {
+        en.unicodePath.assign(reinterpret_cast<const char*>(x + 9), len - 5);
       }
       x += 4 + len;
     }

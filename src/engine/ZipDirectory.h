@@ -14,6 +14,7 @@ struct Entry {
   uint16_t method = 0;  // 99 = AES (WinZip)
   uint64_t compressedSize = 0;
   uint64_t uncompressedSize = 0;
+  std::string unicodePath;  // Info-ZIP's UTF-8 name field (0x7075), when present
   bool encrypted() const { return (flags & 1) != 0; }
   bool utf8() const { return (flags & 0x800) != 0; }
   bool aes() const { return method == 99; }

@@ -2,27 +2,25 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "engine/EntryNames.h"
 #include "engine/FileSystem.h"
 #include "engine/ZipDirectory.h"
 #include "support/process.h"
+#include "support/text.h"
 
 namespace qv {
 namespace {
 
 // Data moves in chunks of this size: AbortCheck is polled between two of them.
 constexpr size_t kChunk = size_t{1} << 20;
-// A sample that deflate cannot shrink by more than this is stored as it is.
-constexpr size_t kSample = 64 * 1024;
-constexpr double kStoreRatio = 0.98;
 // Progress is raised at least this often while data moves, even when the
 // percentage has not changed, so a handler that pumps UI events keeps the
 // dialog alive during a long file.
@@ -186,16 +184,6 @@ la_ssize_t WriteToPending(archive* a, void* client, const void* buffer, size_t l
   return static_cast<la_ssize_t>(length);
 }
 
-// True when a deflate of the sample gains almost nothing (already compressed data).
-bool LooksIncompressible(const unsigned char* data, size_t n) {
-  if (n < 4096) return false;
-  n = std::min(n, kSample);
-  uLongf outLen = compressBound(static_cast<uLong>(n));
-  std::vector<Bytef> out(outLen);
-  if (compress2(out.data(), &outLen, data, static_cast<uLong>(n), 1) != Z_OK) return false;
-  return static_cast<double>(outLen) > kStoreRatio * static_cast<double>(n);
-}
-
 }  // namespace
 
 struct ZipEngine::Impl {
@@ -226,6 +214,7 @@ struct ZipEngine::Impl {
   bool open = false;
   std::string openPath;
   std::vector<zipdir::Entry> directory;
+  std::set<std::string> utf8Names;  // names known to be UTF-8 (flag or Unicode path field)
   std::string extractPassword;
 
   explicit Impl(ZipEngine& o) : owner(o) {}
@@ -329,6 +318,12 @@ struct ZipEngine::Impl {
     return false;
   }
 
+  bool WriteFailed(archive* a) {
+    const char* why = archive_error_string(a);
+    return Fail("Impossible d'écrire l'archive « " + archivePath + " »" +
+                (why ? std::string(" : ") + why : std::string(" (disque plein ?)")) + ".");
+  }
+
   bool WriteArchive() {
     if (!prepared) return Fail("Aucune archive n'a été préparée.");
     if (collectAborted) return Fail("Opération annulée.");
@@ -366,7 +361,6 @@ struct ZipEngine::Impl {
     Progress progress(*this, total);
     if (!progress.Start()) return Fail("Opération annulée.");
     std::vector<unsigned char> buf(kChunk);
-    bool storing = false;
     for (const Planned& p : planned) {
       EntryPtr entry(archive_entry_new());
       archive_entry_set_pathname_utf8(entry.get(), p.name.c_str());
@@ -387,20 +381,15 @@ struct ZipEngine::Impl {
         if (std::ferror(in.get()))
           return Fail("Impossible de lire le fichier « " + p.path + " ».");
       }
-      bool store = !p.isDir && LooksIncompressible(buf.data(), first);
-      if (store != storing) {
-        archive_write_set_format_option(a, "zip", "compression", store ? "store" : "deflate");
-        storing = store;
-      }
       if (archive_write_header(a, entry.get()) != ARCHIVE_OK)
-        return Fail("Impossible d'écrire l'archive « " + archivePath + " » (disque plein ?).");
+        return WriteFailed(a);
 
       int64_t left = p.size;
       size_t n = first;
       while (!p.isDir) {
         if (n > 0) {
           if (archive_write_data(a, buf.data(), n) != static_cast<la_ssize_t>(n))
-            return Fail("Impossible d'écrire l'archive « " + archivePath + " » (disque plein ?).");
+            return WriteFailed(a);
           left -= static_cast<int64_t>(n);
           if (!progress.Add(static_cast<int64_t>(n)) || AskAbort())
             return Fail("Opération annulée.");
@@ -412,11 +401,10 @@ struct ZipEngine::Impl {
           return Fail("Le fichier « " + p.path + " » a changé pendant la compression.");
       }
       if (archive_write_finish_entry(a) != ARCHIVE_OK)
-        return Fail("Impossible d'écrire l'archive « " + archivePath + " » (disque plein ?).");
+        return WriteFailed(a);
       if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Fail("Opération annulée.");
     }
-    if (!w.Close())
-      return Fail("Impossible d'écrire l'archive « " + archivePath + " » (disque plein ?).");
+    if (!w.Close()) return WriteFailed(a);
     // The folder may be deleted right after this: the archive must be on the disk.
     if (!out.Commit(true, 0, false))
       return Fail("Impossible d'écrire l'archive « " + archivePath + " » (disque plein ?).");
@@ -431,25 +419,41 @@ struct ZipEngine::Impl {
     archive_read_support_format_zip_seekable(a);
     if (withPassword && !extractPassword.empty())
       archive_read_add_passphrase(a, extractPassword.c_str());
-    std::string cp = "CP" + std::to_string(codePage);
-    decodeOwn = archive_read_set_format_option(a, "zip", "hdrcharset", cp.c_str()) != ARCHIVE_OK;
+#ifdef _WIN32
+    // Names without the UTF-8 flag come through Latin-1, which gives their
+    // bytes back unchanged; NameOf decodes them.
+    archive_read_set_format_option(a, "zip", "hdrcharset", "ISO-8859-1");
+#endif
     return archive_read_open_filename(a, path.c_str(), 64 * 1024) == ARCHIVE_OK;
   }
-  bool decodeOwn = false;
-
-  std::string NameOf(archive_entry* e) const {
-    const char* utf8 = archive_entry_pathname_utf8(e);
-    if (utf8 && !decodeOwn) return utf8;
-    const char* raw = archive_entry_pathname(e);
-    if (!raw) return utf8 ? utf8 : std::string();
+  // Names stored without the UTF-8 flag: tools on Linux and macOS put UTF-8
+  // there anyway (valid UTF-8 with accents is next to impossible in a legacy
+  // code page), Windows tools the OEM code page.
+  std::string DecodeName(const std::string& raw) const {
     if (entrynames::IsValidUtf8(raw)) return raw;
     return entrynames::DecodeCodePage(raw, codePage);
+  }
+
+  std::string NameOf(archive_entry* e) const {
+#ifdef _WIN32
+    const char* u = archive_entry_pathname_utf8(e);
+    if (!u) return std::string();
+    if (utf8Names.count(u)) return u;
+    std::string raw;
+    for (char32_t c : Utf8ToUtf32(u)) raw += static_cast<char>(c <= 0xFF ? c : '?');
+    return DecodeName(raw);
+#else
+    const char* raw = archive_entry_pathname(e);
+    if (raw) return DecodeName(raw);
+    const char* u = archive_entry_pathname_utf8(e);
+    return u ? u : std::string();
+#endif
   }
 
   std::map<std::string, int64_t> CompressedSizes() const {
     std::map<std::string, int64_t> sizes;
     for (const zipdir::Entry& d : directory) {
-      std::string n = d.utf8() ? d.rawName : entrynames::DecodeCodePage(d.rawName, codePage);
+      std::string n = d.utf8() ? d.rawName : DecodeName(d.rawName);
       sizes.emplace(n, static_cast<int64_t>(d.compressedSize));
     }
     return sizes;
@@ -798,6 +802,11 @@ int32_t ZipEngine::OpenArchive(const std::string& archivePath) {
     return 0;
   }
   m.directory = std::move(dir);
+  m.utf8Names.clear();
+  for (const zipdir::Entry& d : m.directory) {
+    if (d.utf8()) m.utf8Names.insert(d.rawName);
+    if (!d.unicodePath.empty()) m.utf8Names.insert(d.unicodePath);
+  }
   m.open = true;
   return 1;
 }
@@ -844,6 +853,7 @@ void ZipEngine::CloseArchive() {
   impl_->open = false;
   impl_->openPath.clear();
   impl_->directory.clear();
+  impl_->utf8Names.clear();
 }
 
 int32_t ZipEngine::NameCodePage() const { return impl_->codePage; }
