@@ -1,0 +1,181 @@
+// The terminal as the chooser's answer source: an editable prompt with Tab
+// completion on a TTY, plain line mode otherwise. Input is read byte by byte
+// from descriptor 0 so that nothing past the answer line is consumed: the
+// lines that follow belong to the next dialogs of the run.
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "filedialog/terminal/terminal_chooser.h"
+#include "support/text.h"
+
+namespace qv {
+
+namespace {
+
+void WriteOut(const std::string& text) {
+  std::fflush(stdout);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(1, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// One byte from descriptor 0; -1 at end of input.
+int ReadByte() {
+  unsigned char c;
+  for (;;) {
+    const ssize_t n = ::read(0, &c, 1);
+    if (n == 1) return c;
+    if (n < 0 && errno == EINTR) continue;
+    return -1;
+  }
+}
+
+bool ByteWaiting(int ms) {
+  pollfd p{0, POLLIN, 0};
+  return ::poll(&p, 1, ms) > 0;
+}
+
+class LineModeInput : public ChooserInput {
+ public:
+  void Print(const std::string& line) override { WriteOut(line + "\n"); }
+  std::optional<std::string> ReadAnswer(const std::string& prompt, const ChooserCompleter&) override {
+    WriteOut(prompt + "\n");
+    std::string line;
+    bool any = false;
+    for (;;) {
+      const int c = ReadByte();
+      if (c < 0) break;
+      any = true;
+      if (c == '\n') break;
+      line.push_back(static_cast<char>(c));
+    }
+    if (!any) return std::nullopt;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+};
+
+class RawMode {
+ public:
+  RawMode() {
+    if (::tcgetattr(0, &saved_) != 0) return;
+    termios raw = saved_;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    active_ = ::tcsetattr(0, TCSANOW, &raw) == 0;
+  }
+  ~RawMode() {
+    if (active_) ::tcsetattr(0, TCSANOW, &saved_);
+  }
+  RawMode(const RawMode&) = delete;
+  RawMode& operator=(const RawMode&) = delete;
+
+ private:
+  termios saved_{};
+  bool active_ = false;
+};
+
+std::string CommonPrefix(const std::vector<std::string>& items) {
+  if (items.empty()) return "";
+  std::string prefix = items.front();
+  for (const auto& s : items) {
+    std::size_t i = 0;
+    while (i < prefix.size() && i < s.size() && prefix[i] == s[i]) ++i;
+    prefix.resize(i);
+  }
+  // Never stop inside a UTF-8 sequence.
+  while (!prefix.empty() && (static_cast<unsigned char>(prefix.back()) & 0xC0) == 0x80) prefix.pop_back();
+  if (!prefix.empty() && (static_cast<unsigned char>(prefix.back()) & 0xC0) == 0xC0) prefix.pop_back();
+  return prefix;
+}
+
+class TtyInput : public ChooserInput {
+ public:
+  bool Interactive() const override { return true; }
+  void Print(const std::string& line) override { WriteOut("\r\x1b[K" + line + "\n"); }
+  std::optional<std::string> ReadAnswer(const std::string& prompt, const ChooserCompleter& complete) override {
+    RawMode raw;
+    std::string buffer;
+    bool lastWasTab = false;
+    auto redraw = [&] { WriteOut("\r\x1b[K" + prompt + buffer); };
+    redraw();
+    for (;;) {
+      const int c = ReadByte();
+      if (c < 0 || c == 3) {  // end of input, Ctrl+C
+        WriteOut("\n");
+        return std::nullopt;
+      }
+      const bool tab = c == '\t';
+      if (c == '\r' || c == '\n') {
+        WriteOut("\n");
+        return buffer;
+      } else if (c == 27) {
+        if (!ByteWaiting(30)) {  // Escape alone cancels
+          WriteOut("\n");
+          return std::nullopt;
+        }
+        // An escape sequence (arrow keys...): consume and ignore it.
+        int next = ReadByte();
+        if (next == '[' || next == 'O') {
+          do next = ReadByte();
+          while (next >= 0 && !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') || next == '~'));
+        }
+      } else if (c == 4) {  // Ctrl+D: cancel on an empty line
+        if (buffer.empty()) {
+          WriteOut("\n");
+          return std::nullopt;
+        }
+      } else if (c == 127 || c == 8) {
+        buffer = Utf8DropLast(buffer, 1);
+        redraw();
+      } else if (c == 21) {  // Ctrl+U
+        buffer.clear();
+        redraw();
+      } else if (tab) {
+        const auto candidates = complete ? complete(buffer) : std::vector<std::string>{};
+        if (candidates.size() == 1) {
+          buffer = candidates.front();
+        } else if (!candidates.empty()) {
+          const std::string prefix = CommonPrefix(candidates);
+          if (prefix.size() > buffer.size()) {
+            buffer = prefix;
+          } else if (lastWasTab) {
+            WriteOut("\n");
+            for (const auto& cand : candidates) {
+              const auto slash = cand.rfind('/', cand.size() > 1 ? cand.size() - 2 : 0);
+              WriteOut("  " + (slash == std::string::npos ? cand : cand.substr(slash + 1)) + "\n");
+            }
+          }
+        } else {
+          WriteOut("\a");
+        }
+        redraw();
+      } else if (c >= 32) {
+        buffer.push_back(static_cast<char>(c));
+        redraw();
+      }
+      lastWasTab = tab;
+    }
+  }
+};
+
+}  // namespace
+
+ChooserInput& TerminalChooserInput() {
+  if (ChooserInput* installed = InstalledChooserInput()) return *installed;
+  static LineModeInput lineMode;
+  static TtyInput tty;
+  return (::isatty(0) && ::isatty(1)) ? static_cast<ChooserInput&>(tty) : lineMode;
+}
+
+}  // namespace qv
