@@ -15,4 +15,9 @@ int32_t EnumChildProc(WindowHandle hwnd, intptr_t refData);
 intptr_t SubclassProc(WindowHandle hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam,
                       uintptr_t subclassId, intptr_t refData);
 
+// EndProcess under ThrowOnEndProcess (tests) throws ProcessEnded; the entry
+// points keep it instead of letting it cross the platform, and the platform
+// code, once back in its own frames, rethrows it with this.
+void RethrowPendingEnd();
+
 }  // namespace qv::mTDHelper

@@ -23,6 +23,7 @@
 namespace qv {
 
 class DialogLayer;
+class EventLoop;
 
 // One shown dialog as a renderer sees it, and the user's actions on it.
 class LayerDialog {
@@ -67,8 +68,9 @@ class LayerDialog {
   const std::string& ExpandedInfo() const { return record_.pszExpandedInformation; }
   intptr_t IconMain() const { return record_.mainIcon; }
   intptr_t IconFooter() const { return record_.footerIcon; }
-  // Custom buttons in their order, then the common buttons in the platform's
-  // order (OK, Yes, No, Retry, Cancel, Close).
+  // Radio buttons are apart; here the custom buttons in their order, then the
+  // common buttons in the order of their bits (OK, Yes, No, Cancel, Retry,
+  // Close), which is also the order in which the button windows enumerate.
   const std::vector<Button>& Buttons() const { return buttons_; }
   const std::vector<Radio>& Radios() const { return radios_; }
   const Progress& ProgressBar() const { return progress_; }
@@ -89,6 +91,12 @@ class LayerDialog {
   bool Click(int32_t id);
   // Escape / close box: clicks Cancel (2) when allowed; false when not.
   bool Cancel();
+  // What end of input does: Cancel when allowed, else the close id 8 as the
+  // component's CloseDialog would.
+  bool Dismiss();
+  // The button Enter takes: the default button when set and present, else
+  // OK, else the first button.
+  int32_t DefaultButtonId() const;
   bool SelectRadio(int32_t id);
   bool ToggleVerification();
   bool ToggleExpanded();
@@ -146,6 +154,8 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
   DialogRenderer& Renderer() { return renderer_; }
   // The dialogs open now, innermost last.
   const std::vector<LayerDialog*>& OpenDialogs() const { return open_; }
+  // The window that has the keyboard focus.
+  WindowHandle Focus() const { return focus_; }
 
   // TaskDialogPlatform
   int32_t TaskDialogIndirect(const TaskDialogConfig& config, int32_t* button, int32_t* radio,
@@ -225,7 +235,6 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
       intptr_t ref;
     };
     std::vector<Sub> subclasses;
-    size_t subDepth = 0;  // position in the chain while a message runs through it
     // Control state of the injected controls.
     std::string cueBanner;
     int32_t sliderMin = 0, sliderMax = 100, sliderPos = 0;
@@ -234,7 +243,15 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
     int32_t comboSel = -1;
     TdDateTime dateTime;
     bool dateTimeChecked = true;
+    uint32_t passwordChar = 0;
   };
+  // A message on its way through a window's subclass chain.
+  struct Frame {
+    WindowHandle hwnd = 0;
+    std::vector<Window::Sub> chain;
+    size_t next = 0;
+  };
+  intptr_t CallNext(size_t frame, uint32_t msg, uintptr_t wParam, intptr_t lParam);
   Window* Find(WindowHandle hwnd);
   WindowHandle NewWindow(WindowHandle parent, const std::string& cls, const std::string& text,
                          uint32_t style, int32_t id, TdRect rect);
@@ -252,6 +269,10 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
   DialogRenderer& renderer_;
   float dpiX_, dpiY_;
   std::map<WindowHandle, Window> windows_;
+  std::vector<WindowHandle> order_;  // creation order, which is enumeration order
+  std::vector<Frame> frames_;
+  WindowHandle focus_ = 0;
+  EventLoop* timerLoop_ = nullptr;
   WindowHandle nextHandle_ = 0x10010;
   std::vector<LayerDialog*> open_;
   std::string programTitle_;

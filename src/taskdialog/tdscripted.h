@@ -80,10 +80,10 @@ class DialogScript {
   struct Step {
     enum Kind { kNone, kTick, kMs } trigger = kNone;
     int64_t at = 0;
-    std::function<void(LayerDialog&)> action;
+    std::function<bool(LayerDialog&)> action;  // false: the user could not do it
     std::string what;
   };
-  DialogScript& Add(std::string what, std::function<void(LayerDialog&)> action);
+  DialogScript& Add(std::string what, std::function<bool(LayerDialog&)> action);
   std::deque<Step> steps_;
   Step::Kind pendingTrigger_ = Step::kNone;
   int64_t pendingAt_ = 0;
@@ -92,9 +92,11 @@ class DialogScript {
 class ScriptedDialogs : public DialogRenderer {
  public:
   // Installs a DialogLayer with this renderer as the task dialog platform and
-  // the Yes/No prompts of the process; the destructor restores the previous
-  // ones. Runs on qv::Loop() (a VirtualEventLoop in tests).
-  explicit ScriptedDialogs(float dpiX = 1.0f, float dpiY = 1.0f);
+  // the Yes/No prompts of the process; the destructor uninstalls them. Runs
+  // on qv::Loop() (a VirtualEventLoop in tests). Create it before the
+  // cTaskDialog objects: they bind to the platform when constructed.
+  explicit ScriptedDialogs(float dpiX = 1.0f, float dpiY = 1.0f,
+                           const std::string& programTitle = "Quorvel");
   ~ScriptedDialogs() override;
 
   // The script of the n-th dialog shown (0-based, in order of showing).
@@ -121,13 +123,22 @@ class ScriptedDialogs : public DialogRenderer {
   void Beep(uint32_t type) override;
 
  private:
-  struct Running;
+  struct Running {
+    LayerDialog* dialog = nullptr;
+    size_t index = 0;
+    int64_t createdMs = 0;
+    int stepTimer = 0;
+    int idleTimer = 0;
+    int64_t waitTick = -1;  // the step waits for this tick
+    bool done = false;
+  };
   void Record(LayerDialog& d, ShownDialog& s);
+  Running* Find(LayerDialog& d);
   void Schedule(Running& r);
-  void RunNext(Running& r);
+  void RunStep(Running& r);
+  void StartStepTimer(Running& r, int64_t delayMs);
 
   std::unique_ptr<DialogLayer> layer_;
-  TaskDialogPlatform* previousPlatform_ = nullptr;
   std::deque<DialogScript> scripts_;
   std::vector<ShownDialog> shown_;
   std::vector<std::unique_ptr<Running>> running_;
