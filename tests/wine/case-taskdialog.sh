@@ -14,13 +14,12 @@ expect Contenu accentué : é è à ç §
 expect Pied de page de l'essai
 texts
 settext Edit 1 Mot de passe é§
-signal $SHOWN
-await $SHOT
+screenshot taskdialog
 click OK
 gone
 exit 151
 STEPS
-run_driver "$WORK/ok.txt" taskdialog || fail "OK after typing"
+run_driver "$WORK/ok.txt" || fail "OK after typing"
 
 # Cancel by TDM_CLICK_BUTTON with nothing typed: 100 + IDCANCEL.
 cat >"$WORK/cancel.txt" <<STEPS
@@ -33,6 +32,25 @@ gone
 exit 102
 STEPS
 run_driver "$WORK/cancel.txt" || fail "TDM_CLICK_BUTTON Cancel"
+
+# A Yes/No box over the dialog carries the same title: the driver takes the
+# enabled window, so the box while it is up, then the dialog again.
+cat >"$WORK/question.txt" <<STEPS
+watchdog 60000
+timeout 20000
+start "$sample" question
+window Essai Quorvel | Instruction principale de l'essai
+click-id 1
+window Essai Quorvel | Voulez-vous vraiment terminer l'essai ?
+screenshot question
+click-id 7
+window Essai Quorvel | Instruction principale de l'essai
+td-click 1
+window Essai Quorvel | Voulez-vous vraiment terminer l'essai ?
+click-id 6
+exit 221
+STEPS
+run_driver "$WORK/question.txt" || fail "Yes/No box over the dialog"
 
 # The driver must fail, and say why, when the dialog it waits for never comes.
 cat >"$WORK/missing.txt" <<STEPS

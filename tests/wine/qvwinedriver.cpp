@@ -2,7 +2,7 @@
 // person would, through window messages. Built for the Wine tests, but plain
 // Win32, so it runs the same on Windows.
 //
-// Usage: qvwinedriver <script file (UTF-8)>
+// Usage: qvwinedriver <script file (UTF-8)> [<exchange folder>]
 // One step per line; blank lines and lines starting with ';' are skipped.
 //   watchdog <ms>        ends everything (exit 3) when the whole script takes longer
 //   timeout <ms>         limit of each following waiting step (default 15000)
@@ -14,8 +14,13 @@
 //   texts                prints every text of the current window ("class: text")
 //   td-click <id>        TDM_CLICK_BUTTON with the button id
 //   click <label>        BM_CLICK on the button whose label (without '&') is <label>
+//   click-id <id>        BM_CLICK on the child with this control id (IDYES is 6, IDNO 7
+//                        in a message box, whatever the language of its labels)
 //   settext <class> <n> <text>  WM_SETTEXT on the n-th (1-based) child of that class
-//   signal <file>        creates the file (lets a script outside act, e.g. a screenshot)
+//   screenshot <name>    asks the script outside for a picture: writes the current
+//                        window's rectangle "x y width height" to <exchange>\<name>.request
+//                        and waits for <exchange>\<name>.done
+//   signal <file>        creates the file (lets a script outside act)
 //   await <file>         waits until the file exists
 //   gone                 waits until the current window is destroyed
 //   sleep <ms>           waits
@@ -27,6 +32,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -170,6 +176,8 @@ bool ReadScript(const wchar_t* path, std::vector<std::wstring>& lines) {
 
 class Runner {
  public:
+  explicit Runner(std::wstring exchange) : exchange_(std::move(exchange)) {}
+
   // Runs one step; returns an empty string on success or the reason of the failure.
   std::wstring Step(const std::wstring& verb, const std::wstring& arg) {
     if (verb == L"watchdog") {
@@ -217,6 +225,8 @@ class Runner {
       return {};
     }
     if (verb == L"click") return Click(arg);
+    if (verb == L"click-id") return ClickId(std::stoi(arg));
+    if (verb == L"screenshot") return Screenshot(arg);
     if (verb == L"settext") return SetText(arg);
     return L"étape inconnue « " + verb + L" »";
   }
@@ -293,6 +303,33 @@ class Runner {
     return {};
   }
 
+  std::wstring ClickId(int id) {
+    HWND button = nullptr;
+    if (!WaitFor([&] { return (button = GetDlgItem(current_, id)) != nullptr; }))
+      return L"pas de contrôle d'identifiant " + std::to_wstring(id);
+    PostMessageW(button, BM_CLICK, 0, 0);
+    return {};
+  }
+
+  std::wstring Screenshot(const std::wstring& name) {
+    if (exchange_.empty()) return L"screenshot demande un dossier d'échange en argument";
+    RECT r{};
+    GetWindowRect(current_, &r);
+    std::wstring base = exchange_ + L"\\" + name;
+    HANDLE f = CreateFileW((base + L".request").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return L"impossible d'écrire " + base + L".request";
+    std::string rect = std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+                       std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + "\n";
+    DWORD written = 0;
+    WriteFile(f, rect.data(), static_cast<DWORD>(rect.size()), &written, nullptr);
+    CloseHandle(f);
+    std::wstring done = base + L".done";
+    return WaitFor([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; })
+               ? L""
+               : L"la capture « " + name + L" » n'a pas été faite";
+  }
+
   std::wstring SetText(const std::wstring& arg) {
     size_t s1 = arg.find(L' ');
     size_t s2 = s1 == std::wstring::npos ? s1 : arg.find(L' ', s1 + 1);
@@ -318,6 +355,7 @@ class Runner {
     return {};
   }
 
+  std::wstring exchange_;
   DWORD timeoutMs_ = 15000;
   HWND current_ = nullptr;
 };
@@ -325,8 +363,8 @@ class Runner {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    Write(L"usage : qvwinedriver <script>\n");
+  if (argc != 2 && argc != 3) {
+    Write(L"usage : qvwinedriver <script> [<dossier d'échange>]\n");
     return 2;
   }
   std::vector<std::wstring> lines;
@@ -334,7 +372,7 @@ int wmain(int argc, wchar_t** argv) {
     Write(L"script illisible : " + std::wstring(argv[1]) + L"\n");
     return 2;
   }
-  Runner runner;
+  Runner runner(argc == 3 ? argv[2] : L"");
   for (size_t i = 0; i < lines.size(); ++i) {
     std::wstring line = Trim(lines[i]);
     if (line.empty() || line[0] == L';') continue;

@@ -15,6 +15,8 @@ namespace {
 constexpr wchar_t kExpected[] = L"Mot de passe é§";
 constexpr int kEditId = 1000;
 bool g_expectedText = false;
+bool g_question = false;
+int g_questions = 0;
 
 using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
 
@@ -30,13 +32,14 @@ std::wstring ComctlVersion(HMODULE comctl) {
   return std::to_wstring(info.dwMajorVersion) + L"." + std::to_wstring(info.dwMinorVersion);
 }
 
-HRESULT CALLBACK Callback(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR) {
+HRESULT CALLBACK Callback(HWND dialog, UINT notification, WPARAM wparam, LPARAM, LONG_PTR) {
   if (notification == TDN_CREATED) {
-    // In the footer row, clear of the texts the driver reads.
-    RECT area{};
-    GetClientRect(dialog, &area);
+    // In the button row, left of OK, clear of the texts the driver reads.
+    RECT ok{};
+    GetWindowRect(GetDlgItem(dialog, IDOK), &ok);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&ok), 2);
     HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                area.right - 210, area.bottom - 28, 200, 22, dialog,
+                                10, ok.top, ok.left - 20, ok.bottom - ok.top, dialog,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)),
                                 GetModuleHandleW(nullptr), nullptr);
     SendMessageW(edit, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), TRUE);
@@ -44,13 +47,20 @@ HRESULT CALLBACK Callback(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_P
     wchar_t text[64] = {};
     GetDlgItemTextW(dialog, kEditId, text, 64);
     g_expectedText = wcscmp(text, kExpected) == 0;
+    if (g_question && wparam == IDOK) {
+      ++g_questions;
+      if (MessageBoxW(dialog, L"Voulez-vous vraiment terminer l'essai ?", L"Essai Quorvel",
+                      MB_YESNO | MB_ICONQUESTION) == IDNO)
+        return S_FALSE;  // the dialog stays open
+    }
   }
   return S_OK;
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+  g_question = wcsstr(commandLine, L"question") != nullptr;
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   if (!InitCommonControlsEx(&icc)) return 2;
   HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
@@ -73,5 +83,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   config.pfCallback = Callback;
   int button = 0;
   if (FAILED(taskDialogIndirect(&config, &button, nullptr, nullptr))) return 4;
+  if (g_question) return 200 + 10 * g_questions + button;
   return (g_expectedText ? 150 : 100) + button;
 }
