@@ -484,7 +484,8 @@ struct ZipEngine::Impl {
 
     // First pass: names, types, what is to be written, and the total weight.
     std::vector<Plan> plans;
-    {
+    const bool empty = directory.empty();  // libarchive does not read an archive without entries
+    if (!empty) {
       ReadHandle r;
       if (!OpenReader(r, false, archive)) {
         errorText = "Impossible de lire l'archive « " + archive + " ».";
@@ -530,6 +531,10 @@ struct ZipEngine::Impl {
     Progress progress(*this, total);
     if (!progress.Start() || AskAbort()) return Aborted();
 
+    if (empty) {
+      progress.Finish();
+      return 0;
+    }
     ReadHandle r;
     if (!OpenReader(r, true, archive)) {
       errorText = "Impossible de lire l'archive « " + archive + " ».";
@@ -664,6 +669,7 @@ struct ZipEngine::Impl {
   }
 
   int32_t CheckPassword() {
+    if (directory.empty()) return 1;
     fs::Utf8LocaleScope locale;
     // The smallest non-empty encrypted entry, found by libarchive's own view.
     int64_t bestSize = -1;
@@ -796,7 +802,7 @@ int32_t ZipEngine::OpenArchive(const std::string& archivePath) {
   m.openPath = archivePath;
   fs::Utf8LocaleScope locale;
   ReadHandle r;
-  if (!m.OpenReader(r, false)) {
+  if (!dir.empty() && !m.OpenReader(r, false)) {
     m.errorText = "Le fichier « " + archivePath + " » n'est pas une archive zip lisible.";
     m.openPath.clear();
     return 0;

@@ -1,0 +1,219 @@
+// Helpers for the engine's tests: scratch folders, files, trees, and a small
+// zip builder that writes exactly the bytes a hostile or foreign archive has.
+#pragma once
+#include <sys/stat.h>
+#include <utime.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+namespace stdfs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (stdfs::temp_directory_path() / "qv-engine-XXXXXX").string();
+    char* p = ::mkdtemp(tmpl.data());
+    path_ = p ? p : "";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    stdfs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& data, int64_t mtime = 0) {
+  stdfs::create_directories(stdfs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << data;
+  if (mtime) {
+    struct utimbuf t{static_cast<time_t>(mtime), static_cast<time_t>(mtime)};
+    ::utime(path.c_str(), &t);
+  }
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline int64_t MTime(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0) return -1;
+  return st.st_mtime;
+}
+
+// Deterministic bytes: text-like when `text`, otherwise incompressible.
+inline std::string Bytes(size_t n, uint32_t seed, bool text = false) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    s[i] = text ? static_cast<char>("abcdefgh ijkl\n"[x % 14]) : static_cast<char>(x);
+  }
+  return s;
+}
+
+// Relative paths of everything under `root` ("dir/" for folders), with the
+// content of files.
+inline std::map<std::string, std::string> Tree(const std::string& root) {
+  std::map<std::string, std::string> t;
+  if (!stdfs::exists(root)) return t;
+  for (auto it = stdfs::recursive_directory_iterator(root); it != stdfs::recursive_directory_iterator();
+       ++it) {
+    std::string rel = it->path().lexically_relative(root).string();
+    if (it->is_symlink())
+      t[rel + "@"] = stdfs::read_symlink(it->path()).string();
+    else if (it->is_directory())
+      t[rel + "/"] = "";
+    else
+      t[rel] = ReadFile(it->path().string());
+  }
+  return t;
+}
+
+// Names in one folder (temporary files show up here).
+inline std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> n;
+  for (auto& e : stdfs::directory_iterator(folder)) n.push_back(e.path().filename().string());
+  std::sort(n.begin(), n.end());
+  return n;
+}
+
+// PKWARE's traditional encryption, to build ZipCrypto archives and to find
+// wrong passwords that pass its one-byte check.
+class ZipCrypto {
+ public:
+  explicit ZipCrypto(const std::string& password) {
+    for (char c : password) Update(static_cast<uint8_t>(c));
+  }
+  uint8_t Encrypt(uint8_t p) {
+    uint8_t c = p ^ Stream();
+    Update(p);
+    return c;
+  }
+  uint8_t Decrypt(uint8_t c) {
+    uint8_t p = c ^ Stream();
+    Update(p);
+    return p;
+  }
+
+ private:
+  static uint32_t Crc(uint32_t crc, uint8_t b) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    return crc;
+  }
+  uint8_t Stream() const {
+    uint16_t t = static_cast<uint16_t>(k2_ | 2);
+    return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+  }
+  void Update(uint8_t c) {
+    k0_ = Crc(k0_, c);
+    k1_ = (k1_ + (k0_ & 0xff)) * 134775813u + 1;
+    k2_ = Crc(k2_, static_cast<uint8_t>(k1_ >> 24));
+  }
+  uint32_t k0_ = 0x12345678u, k1_ = 0x23456789u, k2_ = 0x34567890u;
+};
+
+// A zip written byte by byte: stored entries (or a declared method with the
+// given data), optional ZipCrypto, any name bytes, Unix modes (for links).
+class RawZip {
+ public:
+  struct Item {
+    std::string name;  // raw bytes
+    std::string data;  // as stored (already compressed when method != 0)
+    uint16_t method = 0;
+    uint16_t flags = 0;
+    uint32_t crc = 0;
+    uint32_t size = 0;  // uncompressed
+    uint32_t unixMode = 0;
+    std::string password;  // ZipCrypto when not empty
+  };
+  static Item Stored(const std::string& name, const std::string& data) {
+    Item i;
+    i.name = name;
+    i.data = data;
+    i.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                        static_cast<uInt>(data.size())));
+    i.size = static_cast<uint32_t>(data.size());
+    return i;
+  }
+  void Add(Item i) { items_.push_back(std::move(i)); }
+
+  std::string Bytes() const {
+    std::string out, cd;
+    for (const Item& i0 : items_) {
+      Item i = i0;
+      if (!i.password.empty()) {
+        ZipCrypto z(i.password);
+        std::string enc;
+        for (int k = 0; k < 11; ++k) enc += static_cast<char>(z.Encrypt(static_cast<uint8_t>(k * 37 + 5)));
+        enc += static_cast<char>(z.Encrypt(static_cast<uint8_t>(i.crc >> 24)));
+        for (char c : i.data) enc += static_cast<char>(z.Encrypt(static_cast<uint8_t>(c)));
+        i.data = enc;
+        i.flags |= 1;
+      }
+      uint32_t offset = static_cast<uint32_t>(out.size());
+      std::string common;
+      Put16(common, 20);
+      Put16(common, i.flags);
+      Put16(common, i.method);
+      Put16(common, 0);       // time 00:00:00
+      Put16(common, 0x5C21);  // date 2026-01-01
+      Put32(common, i.crc);
+      Put32(common, static_cast<uint32_t>(i.data.size()));
+      Put32(common, i.size);
+      Put16(common, static_cast<uint16_t>(i.name.size()));
+      Put16(common, 0);
+      Put32(out, 0x04034b50);
+      out += common + i.name + i.data;
+      Put32(cd, 0x02014b50);
+      Put16(cd, i.unixMode ? (3 << 8) | 20 : 20);
+      cd += common;
+      Put16(cd, 0);
+      Put16(cd, 0);
+      Put16(cd, 0);
+      Put32(cd, i.unixMode << 16);
+      Put32(cd, offset);
+      cd += i.name;
+    }
+    std::string end;
+    Put32(end, 0x06054b50);
+    Put16(end, 0);
+    Put16(end, 0);
+    Put16(end, static_cast<uint16_t>(items_.size()));
+    Put16(end, static_cast<uint16_t>(items_.size()));
+    Put32(end, static_cast<uint32_t>(cd.size()));
+    Put32(end, static_cast<uint32_t>(out.size()));
+    Put16(end, 0);
+    return out + cd + end;
+  }
+  void Save(const std::string& path) const { WriteFile(path, Bytes()); }
+
+ private:
+  static void Put16(std::string& s, uint32_t v) {
+    s += static_cast<char>(v & 0xff);
+    s += static_cast<char>((v >> 8) & 0xff);
+  }
+  static void Put32(std::string& s, uint32_t v) {
+    Put16(s, v & 0xffff);
+    Put16(s, v >> 16);
+  }
+  std::vector<Item> items_;
+};
+
+}  // namespace qvtest
