@@ -300,8 +300,10 @@ void frmMain::TZip_Timer() {
   Zip->SetEntryRoot(SourceFolder);
   AddTrailingBackslash(SourceFolder);
   // A folder that cannot be read whole is not archived at all: an archive
-  // that silently lacks files would be worse than none.
-  if (Zip->AddTree(SourceFolder + "*", 1) != 1) {
+  // that silently lacks files would be worse than none. A collection cut
+  // short by a cancel still goes to the write, which ends the run as a
+  // cancel ("Annulation...").
+  if (Zip->AddTree(SourceFolder + "*", 1) != 1 && !Cancelled) {
     failed_ = true;
   } else if (Zip->WriteAndClose() != 1 && !Cancelled) {
     failed_ = true;
@@ -343,9 +345,9 @@ void frmMain::Zip_PercentDone(int32_t percent, int32_t& abort) {
 void frmMain::Zip_ToBeUnzipped(const std::string&, int64_t, int64_t, int32_t&) {}
 
 void frmMain::Zip_WriteZipEnd() {
-  // The engine ends every write with this event, a failed one too: a failure
-  // is told by the engine run once the write has returned.
-  if (!Cancelled && !FileExists(archivePath_)) {
+  // The engine ends every write with this event, a failed one too (it then
+  // says why): a failure is told by the engine run once the write returned.
+  if (!Cancelled && !Zip->ErrorText().empty()) {
     failed_ = true;
     return;
   }

@@ -98,12 +98,11 @@ class Workflow : public ::testing::Test {
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "config");
-    fs::create_directories(root_ / "data");
     fs::create_directories(root_ / "work");
     ::setenv("XDG_CONFIG_HOME", U8(root_ / "config").c_str(), 1);
-    // The trash is found once per process; every case of this process runs
-    // in its own process under ctest, so this is its own trash.
-    ::setenv("XDG_DATA_HOME", U8(root_ / "data").c_str(), 1);
+    // The desktop library finds the trash once per process: one data folder
+    // serves every case of the process, emptied for each.
+    fs::remove_all(DataHome() / "Trash");
     SetLoop(&loop_);
     ThrowOnEndProcess();
     ui_ = std::make_unique<ScriptedDialogs>();
@@ -123,6 +122,7 @@ class Workflow : public ::testing::Test {
     SetLoop(nullptr);
     std::error_code ec;
     fs::remove_all(root_, ec);
+    fs::remove_all(DataHome(), ec);
   }
 
   // Runs the whole workflow; answers the exit status it ended with.
@@ -161,11 +161,23 @@ class Workflow : public ::testing::Test {
     return names;
   }
 
+  // The data folder (and so the trash) of this test process.
+  static fs::path DataHome() {
+    static const fs::path home = [] {
+      fs::path p = fs::temp_directory_path() / ("qv_pack_data_" + std::to_string(::getpid()));
+      fs::create_directories(p);
+      ::setenv("XDG_DATA_HOME", U8(p).c_str(), 1);
+      return p;
+    }();
+    return home;
+  }
+  static fs::path TrashFiles() { return DataHome() / "Trash" / "files"; }
+
   // What the trash holds.
   std::vector<std::string> Trashed() {
     std::vector<std::string> names;
     std::error_code ec;
-    for (auto& e : fs::directory_iterator(root_ / "data" / "Trash" / "files", ec))
+    for (auto& e : fs::directory_iterator(TrashFiles(), ec))
       names.push_back(U8(e.path().filename()));
     return names;
   }

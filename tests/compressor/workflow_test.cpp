@@ -378,7 +378,7 @@ TEST_F(Workflow, HashPrefixAsksForConfirmationAndYesSendsTheFolderToTheTrash) {
   EXPECT_EQ(ui_->Questions()[0].flags, 0x24u);
   EXPECT_FALSE(fs::exists(f));
   EXPECT_EQ(Trashed(), std::vector<std::string>{"photos"});
-  EXPECT_EQ(ReadTree(root_ / "data" / "Trash" / "files" / "photos"), content);
+  EXPECT_EQ(ReadTree(TrashFiles() / "photos"), content);
   // The folder that holds the archive is opened all the same.
   EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "work")});
   EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check"), content);

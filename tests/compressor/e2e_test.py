@@ -1,0 +1,316 @@
+#!/usr/bin/env python3
+"""Quorvelpack as a user runs it: the built program on real folders, driven
+through the terminal dialogs in line mode (pipes) and under a pseudo-terminal.
+
+Usage: e2e_test.py <path of Quorvelpack> [unittest arguments, e.g. -k Plain]
+"""
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = None
+SEVENZIP = shutil.which("7zz")
+
+
+def make_folder(path, big=0):
+    os.makedirs(os.path.join(path, "sub"), exist_ok=True)
+    with open(os.path.join(path, "a.txt"), "w", encoding="utf-8") as f:
+        f.write("alpha\n")
+    with open(os.path.join(path, "sub", "é b.txt"), "w", encoding="utf-8") as f:
+        f.write("bravo\n")
+    with open(os.path.join(path, "sub", "c.bin"), "wb") as f:
+        f.write(os.urandom(300000))
+    if big:
+        # Incompressible data: the write lasts long enough to be interrupted.
+        with open(os.path.join(path, "big.bin"), "wb") as f:
+            for _ in range(big):
+                f.write(os.urandom(1 << 20))
+
+
+def tree(path):
+    out = {}
+    for root, _dirs, files in os.walk(path):
+        for name in files:
+            full = os.path.join(root, name)
+            with open(full, "rb") as f:
+                out[os.path.relpath(full, path)] = f.read()
+    return out
+
+
+class Run:
+    def __init__(self, code, output):
+        self.code = code
+        self.output = output
+
+
+class E2E(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="qv_pack_e2e_")
+        self.work = os.path.join(self.tmp, "work")
+        os.makedirs(self.work)
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.env["XDG_CONFIG_HOME"] = os.path.join(self.tmp, "config")
+        self.env["XDG_DATA_HOME"] = os.path.join(self.tmp, "data")
+        self.env["HOME"] = self.tmp
+        self.env["LANG"] = "C.UTF-8"
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    # ---- running the program -------------------------------------------------
+
+    def run_lines(self, args, lines="", timeout=120):
+        """Line mode: stdin and stdout are pipes."""
+        p = subprocess.run([PROGRAM] + args, input=lines.encode("utf-8"),
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           env=self.env, cwd=self.work, timeout=timeout)
+        return Run(p.returncode, p.stdout.decode("utf-8", "replace"))
+
+    def spawn_pty(self, args):
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.work)
+            os.execve(PROGRAM, [PROGRAM] + args, self.env)
+        return pid, fd
+
+    @staticmethod
+    def read_until(fd, predicate, timeout, sink):
+        """Reads the pseudo-terminal until predicate(text so far) or timeout."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if predicate(sink[0]):
+                return True
+            r, _, _ = select.select([fd], [], [], 0.1)
+            if r:
+                try:
+                    data = os.read(fd, 65536)
+                except OSError:
+                    return predicate(sink[0])
+                if not data:
+                    return predicate(sink[0])
+                sink[0] += data.decode("utf-8", "replace")
+        return predicate(sink[0])
+
+    def finish_pty(self, pid, fd, sink, timeout=120):
+        self.read_until(fd, lambda _t: False, 0, sink)
+        end = time.monotonic() + timeout
+        while True:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            if time.monotonic() > end:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                self.fail("the program did not end:\n" + sink[0])
+            self.read_until(fd, lambda _t: False, 0.1, sink)
+        self.read_until(fd, lambda _t: False, 0.2, sink)
+        os.close(fd)
+        return os.waitstatus_to_exitcode(status)
+
+    # ---- checks ----------------------------------------------------------------
+
+    def assert_archive(self, zip_path, expected, password=None):
+        self.assertTrue(os.path.isfile(zip_path), zip_path)
+        if SEVENZIP:
+            cmd = [SEVENZIP, "t", zip_path]
+            if password is not None:
+                cmd.insert(2, "-p" + password)
+            t = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.assertEqual(t.returncode, 0, t.stdout.decode("utf-8", "replace"))
+            out = os.path.join(self.tmp, "x")
+            cmd = [SEVENZIP, "x", "-y", "-o" + out, zip_path]
+            if password is not None:
+                cmd.insert(2, "-p" + password)
+            x = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.assertEqual(x.returncode, 0, x.stdout.decode("utf-8", "replace"))
+            self.assertEqual(tree(out), expected)
+            shutil.rmtree(out)
+
+    def work_entries(self):
+        return sorted(os.listdir(self.work))
+
+    # ---- cases -----------------------------------------------------------------
+
+    def test_plain_run_in_line_mode(self):
+        folder = os.path.join(self.work, "photos")
+        make_folder(folder)
+        expected = tree(folder)
+        r = self.run_lines([folder])
+        self.assertEqual(r.code, 0, r.output)
+        self.assertIn("Compression en cours...", r.output)
+        self.assertIn("Compression complète", r.output)
+        self.assert_archive(folder + ".zip", expected)
+        self.assertEqual(self.work_entries(), ["photos", "photos.zip"])
+        with open(os.path.join(self.tmp, "config", "Quorvelpack", "Settings.ini"),
+                  encoding="utf-8") as f:
+            self.assertIn("LastDir=" + self.work, f.read())
+
+    def test_arguments_are_joined_into_one_path(self):
+        folder = os.path.join(self.work, "my  files")
+        make_folder(folder)
+        expected = tree(folder)
+        # Two arguments, joined by one blank: "my" + " " + " files".
+        r = self.run_lines([os.path.join(self.work, "my"), " files/"])
+        self.assertEqual(r.code, 0, r.output)
+        self.assert_archive(folder + ".zip", expected)
+
+    def test_section_prefix_with_password(self):
+        folder = os.path.join(self.work, "secret")
+        make_folder(folder)
+        expected = tree(folder)
+        # A short password first (refused), then a good one, then "no" to the
+        # deletion offer.
+        r = self.run_lines(["§" + folder], "abc\nSecret!1\nn\n")
+        self.assertEqual(r.code, 0, r.output)
+        self.assertIn("Mot de passe invalide, veuillez le modifier !", r.output)
+        self.assertIn("Voulez-vous supprimer le dossier qui vient d'être compressé ?", r.output)
+        self.assertTrue(os.path.isdir(folder))
+        self.assert_archive(folder + ".zip", expected, password="Secret!1")
+        if SEVENZIP:
+            bad = subprocess.run([SEVENZIP, "t", "-pWrong!12", folder + ".zip"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self.assertNotEqual(bad.returncode, 0)
+
+    def test_hash_prefix_yes_sends_the_folder_to_the_trash(self):
+        folder = os.path.join(self.work, "photos")
+        make_folder(folder)
+        expected = tree(folder)
+        r = self.run_lines(["#" + folder], "o\n")
+        self.assertEqual(r.code, 0, r.output)
+        self.assertIn("Êtes-vous sûr de vouloir supprimer le dossier qui vient d'être compressé ?",
+                      r.output)
+        self.assertFalse(os.path.exists(folder))
+        trashed = os.path.join(self.tmp, "data", "Trash", "files", "photos")
+        self.assertEqual(tree(trashed), expected)
+        self.assert_archive(folder + ".zip", expected)
+
+    def test_existing_archive_kept_on_abandon(self):
+        folder = os.path.join(self.work, "photos")
+        make_folder(folder)
+        with open(folder + ".zip", "wb") as f:
+            f.write(b"older archive")
+        r = self.run_lines([folder], "2\n")
+        self.assertEqual(r.code, 1, r.output)
+        self.assertIn("Le fichier Zip existe déjà !.", r.output)
+        self.assertIn("Abandonner", r.output)
+        with open(folder + ".zip", "rb") as f:
+            self.assertEqual(f.read(), b"older archive")
+        self.assertEqual(self.work_entries(), ["photos", "photos.zip"])
+
+    def test_existing_archive_overwritten(self):
+        folder = os.path.join(self.work, "photos")
+        make_folder(folder)
+        expected = tree(folder)
+        with open(folder + ".zip", "wb") as f:
+            f.write(b"older archive")
+        r = self.run_lines([folder], "1\n")
+        self.assertEqual(r.code, 0, r.output)
+        self.assert_archive(folder + ".zip", expected)
+
+    def test_chooser_then_encryption_question(self):
+        folder = os.path.join(self.work, "chosen")
+        make_folder(folder)
+        expected = tree(folder)
+        # Empty command line: the path prompt, "no" to encryption, "no" to the
+        # deletion offer.
+        r = self.run_lines([], folder + "\nn\nn\n")
+        self.assertEqual(r.code, 0, r.output)
+        self.assertIn("Voulez-vous crypter le fichier compressé ?", r.output)
+        self.assertIn("Voulez-vous supprimer le dossier qui vient d'être compressé ?", r.output)
+        self.assert_archive(folder + ".zip", expected)
+        self.assertTrue(os.path.isdir(folder))
+
+    def test_missing_folder_fails(self):
+        r = self.run_lines([os.path.join(self.work, "absent")])
+        self.assertEqual(r.code, 2, r.output)
+        self.assertIn("La compression a échoué.", r.output)
+        self.assertEqual(self.work_entries(), [])
+
+    def test_cancel_with_sigint_leaves_nothing(self):
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=300)
+        p = subprocess.Popen([PROGRAM, folder], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                             env=self.env, cwd=self.work)
+        out = b""
+        # Interrupt once the write is under way.
+        os.set_blocking(p.stdout.fileno(), False)
+        end = time.monotonic() + 60
+        while b"Compression :" not in out and time.monotonic() < end:
+            select.select([p.stdout], [], [], 0.1)
+            chunk = p.stdout.read()
+            if chunk:
+                out += chunk
+            if p.poll() is not None:
+                break
+        self.assertIn(b"Compression :", out)
+        clicked = time.monotonic()
+        p.send_signal(signal.SIGINT)
+        code = p.wait(timeout=30)
+        elapsed = time.monotonic() - clicked
+        rest = p.stdout.read()
+        out += rest or b""
+        self.assertEqual(code, 1, out.decode("utf-8", "replace"))
+        self.assertGreater(elapsed, 1.3)
+        self.assertLess(elapsed, 5.0)
+        self.assertEqual(self.work_entries(), ["big"])
+        self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
+
+    def test_pty_plain_run_shows_the_dialog(self):
+        folder = os.path.join(self.work, "photos")
+        make_folder(folder, big=40)
+        expected = tree(folder)
+        pid, fd = self.spawn_pty([folder])
+        sink = [""]
+        code = self.finish_pty(pid, fd, sink)
+        self.assertEqual(code, 0, sink[0])
+        self.assertIn("Compression en cours...", sink[0])
+        self.assertIn("Création de : photos.zip", sink[0])
+        self.assertIn("Annuler", sink[0])
+        self.assert_archive(folder + ".zip", expected)
+
+    def test_pty_password_typed_and_deletion_declined(self):
+        folder = os.path.join(self.work, "secret")
+        make_folder(folder)
+        expected = tree(folder)
+        pid, fd = self.spawn_pty(["§" + folder])
+        sink = [""]
+        self.assertTrue(self.read_until(fd, lambda t: "Saisir un mot de passe" in t, 30, sink),
+                        sink[0])
+        for ch in "Secret!1":
+            os.write(fd, ch.encode())
+            time.sleep(0.02)
+        self.assertTrue(self.read_until(fd, lambda t: "Forte" in t, 10, sink), sink[0])
+        os.write(fd, b"\r")
+        self.assertTrue(self.read_until(
+            fd, lambda t: "Voulez-vous supprimer le dossier" in t, 60, sink), sink[0])
+        os.write(fd, b"n")
+        os.write(fd, b"\r")
+        code = self.finish_pty(pid, fd, sink)
+        self.assertEqual(code, 0, sink[0])
+        self.assertTrue(os.path.isdir(folder))
+        self.assert_archive(folder + ".zip", expected, password="Secret!1")
+
+    def test_pty_cancel_with_ctrl_c(self):
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=300)
+        pid, fd = self.spawn_pty([folder])
+        sink = [""]
+        self.assertTrue(self.read_until(fd, lambda t: "Compression :" in t, 60, sink), sink[0])
+        os.write(fd, b"\x03")
+        code = self.finish_pty(pid, fd, sink, timeout=30)
+        self.assertEqual(code, 1, sink[0])
+        self.assertEqual(self.work_entries(), ["big"])
+
+
+if __name__ == "__main__":
+    PROGRAM = os.path.abspath(sys.argv[1])
+    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
