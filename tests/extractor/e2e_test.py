@@ -1,0 +1,347 @@
+"""Quorvelunpack as a user runs it: the built program, driven in line mode
+(stdin and stdout are pipes) and under a pseudo-terminal, on archives made by
+7-Zip and Info-ZIP, and on a hostile archive.
+
+Usage: e2e_test.py <path of Quorvelunpack> [unittest arguments]
+"""
+
+import os
+import pty
+import select
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+PROGRAM = None
+TIMEOUT = 60
+
+
+def have(tool):
+    return shutil.which(tool) is not None
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="qv_unpack_e2e_")
+        self.env = dict(os.environ)
+        self.env["HOME"] = self.root
+        self.env["XDG_CONFIG_HOME"] = os.path.join(self.root, "config")
+        # No desktop: opening the destination folder must not start anything.
+        for var in ("DISPLAY", "WAYLAND_DISPLAY"):
+            self.env.pop(var, None)
+        self.env["LANG"] = "C.UTF-8"
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def write(self, rel, data):
+        p = self.path(rel)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        with open(p, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+        return p
+
+    def read(self, *parts):
+        with open(self.path(*parts), "rb") as f:
+            return f.read()
+
+    def sample_tree(self, name="src"):
+        self.write(f"{name}/a.txt", "alpha\n")
+        self.write(f"{name}/sous dossier/é.txt", "accent\n")
+        self.write(f"{name}/sous dossier/data.bin", os.urandom(300000))
+        return self.path(name)
+
+    def check_sample(self, dest, name="src"):
+        self.assertEqual(self.read(dest, "a.txt"), b"alpha\n")
+        self.assertEqual(self.read(dest, "sous dossier", "é.txt"), b"accent\n")
+        self.assertEqual(self.read(dest, "sous dossier", "data.bin"),
+                         self.read(name, "sous dossier", "data.bin"))
+
+    def run_lines(self, args, stdin_text="", timeout=TIMEOUT):
+        """Line mode: stdin and stdout are pipes."""
+        proc = subprocess.run([PROGRAM] + args, input=stdin_text.encode(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=self.env, cwd=self.root, timeout=timeout)
+        return proc.returncode, proc.stdout.decode("utf-8", "replace")
+
+    def seven_zip(self, archive, source, *switches):
+        subprocess.run(["7zz", "a", "-tzip", "-bd", "-bso0", *switches, archive, "."],
+                       cwd=source, check=True)
+
+    def info_zip(self, archive, source, *switches):
+        subprocess.run(["zip", "-q", "-r", *switches, archive, "."], cwd=source, check=True)
+
+
+@unittest.skipUnless(have("7zz") and have("zip"), "7zz and zip are needed")
+class LineMode(Base):
+    def test_info_zip_archive_without_password(self):
+        src = self.sample_tree()
+        archive = self.path("photos.zip")
+        self.info_zip(archive, src)
+        code, out = self.run_lines([archive])
+        self.assertEqual(code, 0, out)
+        self.check_sample(self.path("photos"))
+        self.assertIn("Décompression complète", out)
+        self.assertNotIn("Autorisation requise", out)
+        self.assertTrue(os.path.exists(archive))
+
+    def test_hash_prefix_deletes_the_archive_after_success(self):
+        src = self.sample_tree()
+        archive = self.path("photos.zip")
+        self.info_zip(archive, src)
+        code, out = self.run_lines(["#" + archive])
+        self.assertEqual(code, 0, out)
+        self.check_sample(self.path("photos"))
+        self.assertFalse(os.path.exists(archive))
+
+    def test_path_with_blanks_in_several_arguments(self):
+        src = self.sample_tree()
+        os.makedirs(self.path("mes archives"))
+        archive = self.path("mes archives", "été 2024.zip")
+        self.info_zip(archive, src)
+        # The arguments are joined by single blanks into one path.
+        code, out = self.run_lines([self.path("mes"), "archives/été", "2024.zip"])
+        self.assertEqual(code, 0, out)
+        self.check_sample(self.path("mes archives", "été 2024"))
+
+    def test_seven_zip_aes256_wrong_then_right_password(self):
+        src = self.sample_tree()
+        archive = self.path("secret.zip")
+        self.seven_zip(archive, src, "-pS3cr3t-é", "-mem=AES256")
+        code, out = self.run_lines([archive], "mauvais\nS3cr3t-é\n")
+        self.assertEqual(code, 0, out)
+        self.assertIn("Autorisation requise", out)
+        self.assertIn("Mot de passe incorrect, veuillez réessayer.", out)
+        self.check_sample(self.path("secret"))
+
+    def test_seven_zip_zipcrypto(self):
+        src = self.sample_tree()
+        archive = self.path("zc.zip")
+        self.seven_zip(archive, src, "-pmotdepasse", "-mem=ZipCrypto")
+        code, out = self.run_lines([archive], "motdepasse\n")
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out.count("Autorisation requise"), 1, out)
+        self.check_sample(self.path("zc"))
+
+    def test_info_zip_password_cancelled_at_end_of_input(self):
+        src = self.sample_tree()
+        archive = self.path("izc.zip")
+        self.info_zip(archive, src, "-P", "motdepasse")
+        code, out = self.run_lines(["#" + archive], "faux\n")
+        self.assertEqual(code, 1, out)
+        self.assertFalse(os.path.exists(self.path("izc")))
+        self.assertTrue(os.path.exists(archive))
+
+    def test_existing_destination_update_only(self):
+        src = self.sample_tree()
+        archive = self.path("photos.zip")
+        self.info_zip(archive, src)
+        self.write("photos/a.txt", "mine, newer")
+        future = time.time() + 86400
+        os.utime(self.path("photos", "a.txt"), (future, future))
+        code, out = self.run_lines([archive], "1\n")
+        self.assertEqual(code, 0, out)
+        self.assertIn("Le dossier de décompression existe déjà !.", out)
+        self.assertEqual(self.read("photos", "a.txt"), b"mine, newer")
+        self.assertEqual(self.read("photos", "sous dossier", "é.txt"), b"accent\n")
+
+    def test_existing_destination_abandon(self):
+        src = self.sample_tree()
+        archive = self.path("photos.zip")
+        self.info_zip(archive, src)
+        self.write("photos/a.txt", "mine")
+        code, out = self.run_lines(["#" + archive], "3\n")
+        self.assertEqual(code, 1, out)
+        self.assertEqual(os.listdir(self.path("photos")), ["a.txt"])
+        self.assertEqual(self.read("photos", "a.txt"), b"mine")
+        self.assertTrue(os.path.exists(archive))
+
+    def test_no_command_line_asks_for_the_archive(self):
+        src = self.sample_tree()
+        archive = self.path("choisi.zip")
+        self.info_zip(archive, src)
+        code, out = self.run_lines([], archive + "\n")
+        self.assertEqual(code, 0, out)
+        self.check_sample(self.path("choisi"))
+        # The chooser's answer was remembered for the next time.
+        with open(self.path("config", "Quorvelunpack", "Settings.ini"), encoding="utf-8") as f:
+            self.assertIn(self.root, f.read())
+
+    def test_no_command_line_and_no_answer_ends_silently(self):
+        code, out = self.run_lines([], "")
+        self.assertEqual(code, 1, out)
+
+    def test_damaged_archive_fails_and_is_kept(self):
+        self.write("src/big.bin", os.urandom(200000))
+        archive = self.path("abime.zip")
+        self.info_zip(archive, self.path("src"), "-0")
+        with open(archive, "r+b") as f:
+            f.seek(100000)
+            b = f.read(1)
+            f.seek(100000)
+            f.write(bytes([b[0] ^ 0x5A]))
+        code, out = self.run_lines(["#" + archive])
+        self.assertEqual(code, 2, out)
+        self.assertIn("La décompression a échoué.", out)
+        self.assertNotIn("Décompression complète", out)
+        self.assertTrue(os.path.exists(archive))
+        dest = self.path("abime")
+        self.assertFalse(os.path.exists(os.path.join(dest, "big.bin")))
+
+    def test_interrupt_cancels_without_partial_files(self):
+        # Zeros: a small archive that takes a while to write out.
+        big = self.path("src", "big.bin")
+        os.makedirs(os.path.dirname(big))
+        with open(big, "wb") as f:
+            f.truncate(768 << 20)
+        self.write("src/z_last.txt", "last")
+        archive = self.path("gros.zip")
+        self.info_zip(archive, self.path("src"))
+        os.remove(big)
+        proc = subprocess.Popen([PROGRAM, "#" + archive], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=self.env, cwd=self.root)
+        seen = b""
+        deadline = time.time() + TIMEOUT
+        while b"compression : " not in seen and time.time() < deadline:
+            r, _, _ = select.select([proc.stdout], [], [], 1)
+            if r:
+                chunk = os.read(proc.stdout.fileno(), 4096)
+                if not chunk:
+                    break
+                seen += chunk
+        proc.send_signal(signal.SIGINT)
+        out, _ = proc.communicate(timeout=TIMEOUT)
+        self.assertEqual(proc.returncode, 1, (seen + out).decode("utf-8", "replace"))
+        self.assertTrue(os.path.exists(archive))
+        dest = self.path("gros")
+        left = sorted(os.listdir(dest)) if os.path.isdir(dest) else []
+        for name in left:
+            self.assertIn(name, ("big.bin", "z_last.txt"))
+        if "big.bin" in left:
+            self.assertEqual(os.path.getsize(os.path.join(dest, "big.bin")), 768 << 20)
+
+
+class Hostile(Base):
+    def make_hostile(self, archive):
+        outside_abs = self.path("absolu", "pwned_abs.txt")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("ok.txt", "fine")
+            z.writestr("../pwned_parent.txt", "x")
+            z.writestr("sous/../../pwned_dotdot.txt", "x")
+            z.writestr(outside_abs, "x")
+            z.writestr("..\\pwned_backslash.txt", "x")
+            # A link that points outside, then a file written through it.
+            link = zipfile.ZipInfo("lien")
+            link.create_system = 3
+            link.external_attr = (stat.S_IFLNK | 0o777) << 16
+            z.writestr(link, self.path("absolu"))
+            z.writestr("lien/pwned_link.txt", "x")
+            rel = zipfile.ZipInfo("lienrel")
+            rel.create_system = 3
+            rel.external_attr = (stat.S_IFLNK | 0o777) << 16
+            z.writestr(rel, "../..")
+            z.writestr("lienrel/pwned_rel.txt", "x")
+
+    def snapshot(self):
+        found = set()
+        for base, dirs, files in os.walk(self.root, followlinks=False):
+            for name in files + dirs:
+                found.add(os.path.relpath(os.path.join(base, name), self.root))
+        return found
+
+    def test_nothing_is_written_outside_the_destination(self):
+        os.makedirs(self.path("travail"))
+        os.makedirs(self.path("absolu"))
+        archive = self.path("travail", "hostile.zip")
+        self.make_hostile(archive)
+        before = self.snapshot()
+        code, out = self.run_lines([archive])
+        self.assertIn(code, (0, 2), out)
+        after = self.snapshot()
+        new = {p for p in after - before
+               if not p.startswith(os.path.join("travail", "hostile") + os.sep)
+               and p != os.path.join("travail", "hostile")
+               and not p.startswith("config")}
+        self.assertEqual(new, set(), out)
+        self.assertEqual(os.listdir(self.path("absolu")), [])
+        for base, _, files in os.walk(self.path("travail", "hostile")):
+            self.assertNotIn("pwned_parent.txt", files)
+
+
+class Terminal(Base):
+    """Under a pseudo-terminal: the dialogs are drawn in place and read keys."""
+
+    def run_pty(self, args, keys_after, timeout=TIMEOUT):
+        """Runs the program on a pty. keys_after: list of (text to wait for, keys)."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.root)
+            os.execve(PROGRAM, [PROGRAM] + args, self.env)
+        out = b""
+        pending = list(keys_after)
+        deadline = time.time() + timeout
+        status = None
+        try:
+            while time.time() < deadline:
+                r, _, _ = select.select([fd], [], [], 0.2)
+                if r:
+                    try:
+                        chunk = os.read(fd, 65536)
+                    except OSError:
+                        chunk = b""
+                    if not chunk:
+                        break
+                    out += chunk
+                while pending and pending[0][0].encode() in out:
+                    _, keys = pending.pop(0)
+                    out += b"\n<<sent>>\n"
+                    time.sleep(0.2)
+                    os.write(fd, keys.encode())
+                done, st = os.waitpid(pid, os.WNOHANG)
+                if done:
+                    status = st
+                    break
+            if status is None:
+                done, status = os.waitpid(pid, os.WNOHANG)
+                if not done:
+                    os.kill(pid, signal.SIGKILL)
+                    os.waitpid(pid, 0)
+                    self.fail("the program did not end:\n" + out.decode("utf-8", "replace"))
+        finally:
+            os.close(fd)
+        return os.waitstatus_to_exitcode(status), out.decode("utf-8", "replace")
+
+    @unittest.skipUnless(have("7zz"), "7zz is needed")
+    def test_password_typed_on_the_terminal(self):
+        src = self.sample_tree()
+        archive = self.path("secret.zip")
+        self.seven_zip(archive, src, "-pTerminal9", "-mem=AES256")
+        code, out = self.run_pty([archive], [("Autorisation requise", "Terminal9\r")])
+        self.assertEqual(code, 0, out)
+        self.assertNotIn("Terminal9", out.split("<<sent>>")[-1], "the password is masked")
+        self.check_sample(self.path("secret"))
+
+    @unittest.skipUnless(have("zip"), "zip is needed")
+    def test_plain_archive_on_the_terminal(self):
+        src = self.sample_tree()
+        archive = self.path("simple.zip")
+        self.info_zip(archive, src)
+        code, out = self.run_pty(["#" + archive], [])
+        self.assertEqual(code, 0, out)
+        self.check_sample(self.path("simple"))
+        self.assertFalse(os.path.exists(archive))
+
+
+if __name__ == "__main__":
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
