@@ -176,6 +176,23 @@ static std::vector<const LayerDialog::Button*> Choices(const LayerDialog& d) {
 // ---------------------------------------------------------------------------
 // Input plumbing
 
+// An action on a dialog (a click whose handler pumps events) may bring the
+// loop back here with more input; the dialog being acted on takes it only
+// when the action is over, while a dialog or question opened meanwhile is
+// served at once.
+bool TerminalRenderer::Acting(LayerDialog* d) const {
+  return std::find(acting_.begin(), acting_.end(), d) != acting_.end();
+}
+
+TerminalRenderer::ActingOn::ActingOn(TerminalRenderer* r, LayerDialog* d) : r_(r), d_(d) {
+  r_->acting_.push_back(d_);
+}
+
+TerminalRenderer::ActingOn::~ActingOn() {
+  auto it = std::find(r_->acting_.begin(), r_->acting_.end(), d_);
+  if (it != r_->acting_.end()) r_->acting_.erase(it);
+}
+
 void TerminalRenderer::StartReading() {
   if (reading_ || eof_) return;
   reading_ = true;
@@ -307,7 +324,8 @@ void TerminalRenderer::Pump() {
     }
     if (dialogs_.empty()) return;
     LayerDialog* d = dialogs_.back();
-    if (!d->Open()) return;
+    if (!d->Open() || Acting(d)) return;
+    ActingOn acting(this, d);
     Want want = WantOf(*d);
     if (want == Want::Nothing) return;
     std::string line;
@@ -734,6 +752,8 @@ void TerminalRenderer::OnKeys() {
 }
 
 void TerminalRenderer::KeysForDialog(LayerDialog& d) {
+  if (Acting(&d)) return;
+  ActingOn acting(this, &d);
   while (!buffer_.empty() && d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_) {
     auto items = Items(d);
     if (focus_ < 0 || focus_ >= static_cast<int>(items.size())) focus_ = InitialFocus(d, items);

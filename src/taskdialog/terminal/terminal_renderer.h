@@ -77,6 +77,14 @@ class TerminalRenderer : public DialogRenderer {
   void KeysForDialog(LayerDialog& d);
   void KeysForQuestion();
   int Columns() const;
+  bool Acting(LayerDialog* d) const;
+  struct ActingOn {
+    ActingOn(TerminalRenderer* r, LayerDialog* d);
+    ~ActingOn();
+    TerminalRenderer* r_;
+    LayerDialog* d_;
+  };
+  std::vector<LayerDialog*> acting_;
 
   int in_, out_;
   bool tty_;
