@@ -165,7 +165,9 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
                            : "Tab complète le nom, « ? » liste le dossier, Échap annule.");
     }
     const std::string prompt = in_.Interactive() ? "> " : PromptLine();
-    auto answer = in_.ReadAnswer(prompt, [this](const std::string& typed) { return Complete(typed); });
+    // The completer works on a copy: an answer source may keep it past the prompt.
+    auto snapshot = std::make_shared<PathPrompt>(*this);
+    auto answer = in_.ReadAnswer(prompt, [snapshot](const std::string& typed) { return snapshot->Complete(typed); });
     if (auto code = closed()) return *code;
     if (!answer) return kChooserCancelled;
     std::string text = TrimBlanks(*answer);
