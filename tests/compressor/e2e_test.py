@@ -258,6 +258,7 @@ class E2E(unittest.TestCase):
         elapsed = time.monotonic() - clicked
         rest = p.stdout.read()
         out += rest or b""
+        p.stdout.close()
         self.assertEqual(code, 1, out.decode("utf-8", "replace"))
         self.assertGreater(elapsed, 1.3)
         self.assertLess(elapsed, 5.0)

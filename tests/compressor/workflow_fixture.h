@@ -16,6 +16,7 @@
 
 #include "compressor/frmMain.h"
 #include "engine/ZipEngine.h"
+#include "filedialog/ChooserInput.h"
 #include "support/eventloop.h"
 #include "support/modQuorvelRegSettings.h"
 #include "support/modShellExtended.h"
@@ -100,9 +101,11 @@ class Workflow : public ::testing::Test {
     fs::create_directories(root_ / "config");
     fs::create_directories(root_ / "work");
     ::setenv("XDG_CONFIG_HOME", U8(root_ / "config").c_str(), 1);
-    // The desktop library finds the trash once per process: one data folder
-    // serves every case of the process, emptied for each.
     fs::remove_all(DataHome() / "Trash");
+    fs::remove_all(Home());
+    fs::create_directories(Home());
+    // The chooser's user: no answer (a cancel) unless a case gives some.
+    SetChooserInput(&chooser_);
     SetLoop(&loop_);
     ThrowOnEndProcess();
     ui_ = std::make_unique<ScriptedDialogs>();
@@ -118,12 +121,21 @@ class Workflow : public ::testing::Test {
     ui_.reset();
     SetShellExecuteHook({});
     SetEndProcessHandler({});
+    SetChooserInput(nullptr);
     RunCleanups();
     SetLoop(nullptr);
     std::error_code ec;
     fs::remove_all(root_, ec);
-    fs::remove_all(DataHome(), ec);
   }
+
+  struct Remover : ::testing::Environment {
+    explicit Remover(fs::path p) : path(std::move(p)) {}
+    void TearDown() override {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+    fs::path path;
+  };
 
   // Runs the whole workflow; answers the exit status it ended with.
   int Run(const std::string& commandLine) {
@@ -161,16 +173,23 @@ class Workflow : public ::testing::Test {
     return names;
   }
 
-  // The data folder (and so the trash) of this test process.
-  static fs::path DataHome() {
-    static const fs::path home = [] {
-      fs::path p = fs::temp_directory_path() / ("qv_pack_data_" + std::to_string(::getpid()));
-      fs::create_directories(p);
-      ::setenv("XDG_DATA_HOME", U8(p).c_str(), 1);
+  // The desktop library reads the home and data folders once per process:
+  // both live in a folder of the process, emptied for each case and removed
+  // at the end.
+  static fs::path ProcessFolder() {
+    static const fs::path folder = [] {
+      fs::path p = fs::temp_directory_path() / ("qv_pack_proc_" + std::to_string(::getpid()));
+      fs::create_directories(p / "data");
+      fs::create_directories(p / "home");
+      ::setenv("XDG_DATA_HOME", U8(p / "data").c_str(), 1);
+      ::setenv("HOME", U8(p / "home").c_str(), 1);
+      ::testing::AddGlobalTestEnvironment(new Remover(p));
       return p;
     }();
-    return home;
+    return folder;
   }
+  static fs::path DataHome() { return ProcessFolder() / "data"; }
+  static fs::path Home() { return ProcessFolder() / "home"; }
   static fs::path TrashFiles() { return DataHome() / "Trash" / "files"; }
 
   // What the trash holds.
@@ -183,6 +202,7 @@ class Workflow : public ::testing::Test {
   }
 
   WorkingClockLoop loop_;
+  ScriptedChooserInput chooser_;
   fs::path root_;
   std::unique_ptr<ScriptedDialogs> ui_;
   std::vector<std::string> opened_;

@@ -167,6 +167,87 @@ TEST_F(Workflow, RootFolderHasAnEmptyNameAndAnEmptyLastDir) {
   EXPECT_TRUE(WorkEntries().empty());
 }
 
+// ---- folder chooser ------------------------------------------------------------
+
+TEST_F(Workflow, CancelledChooserEndsSilentlyWithoutSavingLastDir) {
+  chooser_.Add(std::nullopt);
+  EXPECT_EQ(Run(""), kExitCancelled);
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_EQ(LastDir(), "<none>");
+  ASSERT_EQ(chooser_.Prompts().size(), 1u);
+  EXPECT_EQ(chooser_.Prompts()[0].rfind("Sélectionnez un dossier à Compresser dans ", 0), 0u)
+      << chooser_.Prompts()[0];
+}
+
+TEST_F(Workflow, ChooserStartsInLastDirOrElseInDocuments) {
+  fs::create_directories(root_ / "last");
+  const std::string home = U8(Home());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"<unset>", home},                        // first run
+      {"", home},                               // a root or bare name last time
+      {U8(root_ / "gone"), home},               // a folder that no longer exists
+      {"relative/dir", home},                   // not a full path
+      {U8(root_ / "last"), U8(root_ / "last")}, // the folder remembered
+  };
+  for (const auto& [stored, start] : cases) {
+    SCOPED_TRACE(stored);
+    if (stored != "<unset>") SaveSettingString("Quorvelpack", "Data", "LastDir", stored);
+    ScriptedChooserInput answers({std::nullopt});
+    SetChooserInput(&answers);
+    EXPECT_EQ(Run(""), kExitCancelled);
+    ASSERT_EQ(answers.Prompts().size(), 1u);
+    EXPECT_EQ(answers.Prompts()[0], "Sélectionnez un dossier à Compresser dans " + start + " :");
+  }
+  SetChooserInput(&chooser_);
+}
+
+TEST_F(Workflow, ChosenFolderAsksForEncryptionThenOffersTheDeletion) {
+  fs::path f = MakeFolder("chosen");
+  Tree content = ReadTree(f);
+  chooser_.Add(U8(f));
+  Dialog(0).Type("Secret!1").Click(1);
+  ui_->AnswerQuestions({IDYES_, IDYES_});
+  EXPECT_EQ(Run(""), kExitDone);
+  EXPECT_TRUE(form_->FolderChosen);
+  EXPECT_TRUE(form_->Encrypt);
+  ASSERT_EQ(ui_->Questions().size(), 2u);
+  EXPECT_EQ(ui_->Questions()[0].text, "Voulez-vous crypter le fichier compressé ? ");
+  EXPECT_EQ(ui_->Questions()[0].title, "Quorvelpack : Compresser un dossier...");
+  EXPECT_EQ(ui_->Questions()[0].flags, 0x124u);
+  EXPECT_EQ(ui_->Questions()[1].text, kDeleteQuestion);
+  EXPECT_EQ(ui_->Questions()[1].flags, 0x24u);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_EQ(Shown()[0].mainInstruction, "Chiffrage AES (compatible 7-Zip/WinZip)");
+  EXPECT_EQ(LastDir(), U8(root_ / "work"));
+  EXPECT_FALSE(fs::exists(f));
+  EXPECT_EQ(Trashed(), std::vector<std::string>{"chosen"});
+  EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "work")});
+  EXPECT_EQ(ReadArchive(root_ / "work" / "chosen.zip", root_ / "check", "Secret!1"), content);
+}
+
+TEST_F(Workflow, ChosenFolderWithoutEncryptionStillOffersTheDeletion) {
+  fs::path f = MakeFolder("chosen");
+  chooser_.Add(U8(f));
+  ui_->AnswerQuestions({IDNO_, IDNO_});
+  EXPECT_EQ(Run(""), kExitDone);
+  EXPECT_FALSE(form_->Encrypt);
+  ASSERT_EQ(Shown().size(), 1u);  // no password dialog
+  ASSERT_EQ(ui_->Questions().size(), 2u);
+  EXPECT_EQ(ui_->Questions()[1].text, kDeleteQuestion);
+  EXPECT_TRUE(fs::exists(f / "sub" / "c.bin"));
+  EXPECT_TRUE(Trashed().empty());
+  EXPECT_EQ(ReadArchive(root_ / "work" / "chosen.zip", root_ / "check"), ReadTree(f));
+}
+
+TEST_F(Workflow, PlainPathAsksNoQuestionAndKeepsTheFolder) {
+  fs::path f = MakeFolder("photos");
+  EXPECT_EQ(Run(U8(f)), kExitDone);
+  EXPECT_TRUE(ui_->Questions().empty());
+  EXPECT_TRUE(fs::exists(f / "sub" / "c.bin"));
+  EXPECT_TRUE(Trashed().empty());
+}
+
 // ---- existing archive -------------------------------------------------------------
 
 TEST_F(Workflow, OverwriteDeletesTheOlderArchiveOnlyAfterTheChoice) {
