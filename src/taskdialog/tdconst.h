@@ -1,6 +1,8 @@
 // Task dialog constants with the platform's values, usable on every platform
 // (the dialog layer off Windows speaks the same codes). Names carry a trailing
-// underscore only where windows.h defines the same macro.
+// underscore where windows.h defines the same name as a macro; the TDF_,
+// TDCBF_, TDN_, TDM_, TDE_ and TDIE_ names are enumerators there, which these
+// constants in namespace qv simply hide.
 #pragma once
 #include <cstdint>
 
@@ -91,10 +93,10 @@ constexpr uint32_t TDIE_ICON_MAIN = 0;
 constexpr uint32_t TDIE_ICON_FOOTER = 1;
 
 // Stock icons as the 16-bit ordinals the platform receives.
-constexpr uint16_t TD_WARNING_ICON = 0xFFFF;      // -1
-constexpr uint16_t TD_ERROR_ICON = 0xFFFE;        // -2
-constexpr uint16_t TD_INFORMATION_ICON = 0xFFFD;  // -3
-constexpr uint16_t TD_SHIELD_ICON = 0xFFFC;       // -4
+constexpr uint16_t kTdIconWarning = 0xFFFF;      // -1
+constexpr uint16_t kTdIconError = 0xFFFE;        // -2
+constexpr uint16_t kTdIconInformation = 0xFFFD;  // -3
+constexpr uint16_t kTdIconShield = 0xFFFC;       // -4
 
 // Window messages and styles the component uses on the injected controls.
 constexpr uint32_t WM_DESTROY_ = 0x0002;

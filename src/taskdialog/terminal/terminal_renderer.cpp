@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -206,22 +207,38 @@ void TerminalRenderer::StopReading() {
 }
 
 void TerminalRenderer::OnReadable() {
-  char buf[4096];
-  ssize_t n = ::read(in_, buf, sizeof buf);
-  if (n < 0) {
-    if (errno == EINTR || errno == EAGAIN) return;
-    n = 0;
-  }
-  if (n == 0) {
-    eof_ = true;
-    StopReading();
-  } else {
-    buffer_.append(buf, static_cast<size_t>(n));
-  }
-  if (tty_)
+  if (tty_) {
+    char buf[4096];
+    ssize_t n = ::read(in_, buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+      eof_ = true;
+      StopReading();
+    } else {
+      buffer_.append(buf, static_cast<size_t>(n));
+    }
     OnKeys();
-  else
-    Pump();
+    return;
+  }
+  // Line mode takes one line at most, byte by byte: what follows belongs to
+  // whoever reads next (a later dialog, or the chooser's path prompt, which
+  // reads the same descriptor).
+  for (;;) {
+    char c;
+    ssize_t n = ::read(in_, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    if (n <= 0) {
+      eof_ = true;
+      StopReading();
+      break;
+    }
+    buffer_ += c;
+    if (c == '\n') break;
+    pollfd p{in_, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) break;
+  }
+  Pump();
 }
 
 void TerminalRenderer::Post(std::function<void()> fn) {
