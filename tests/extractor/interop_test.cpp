@@ -66,5 +66,20 @@ TEST_F(OtherTools, PlainInfoZipArchiveHasNoPrompt) {
   CheckExtracted(root_ / "plain");
 }
 
+TEST_F(OtherTools, UnsupportedMethodFailsAndKeepsTheArchive) {
+  // Compressible text: 7-Zip stores what it cannot shrink, whatever the method.
+  fs::path src = root_ / "text";
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "bonjour tout le monde ";
+  WriteFile(src / "t.txt", text);
+  Tool(src, "7zz a -tzip -mm=Deflate64 '" + U8(root_ / "d64.zip") + "' .");
+  EXPECT_EQ(Run("#" + U8(root_ / "d64.zip")), kExitFailed);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].footers.back(), "La décompression a échoué.");
+  EXPECT_EQ(Shown()[0].footerIcons.back(), 0xFFFE);
+  EXPECT_TRUE(fs::exists(root_ / "d64.zip"));
+  EXPECT_FALSE(fs::exists(root_ / "d64" / "t.txt"));
+}
+
 }  // namespace
 }  // namespace qv::unpack::testing
