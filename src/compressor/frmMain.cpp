@@ -21,7 +21,6 @@ constexpr intptr_t kIconError = -2;
 
 constexpr uint32_t kProgressFlags = TDF_USE_COMMAND_LINKS | TDF_SHOW_PROGRESS_BAR |
                                     TDF_CALLBACK_TIMER;  // 0xA10
-constexpr int32_t kShowNormal = 1;                       // SW_SHOWNORMAL
 constexpr int32_t kChooseFolderFlags = 6176;             // pick folders, path and file must exist
 
 constexpr char kDeleteTitle[] = "Suppression du dossier compressé";
@@ -375,7 +374,7 @@ void frmMain::Zip_WriteZipEnd() {
   }
   if (remove) (void)DeleteToRecycleBin(SourceFolder, false);
 
-  (void)ShellOpen(ParentFolder, kShowNormal, false);
+  (void)ShellOpen(ParentFolder, SW_SHOWNORMAL_, false);
   TaskDialog2->CloseDialog();
 }
 
