@@ -13,8 +13,9 @@ constexpr char kDeleteTitle[] = "Suppression du dossier compressé";
 constexpr char kDeleteQuestion[] = "Voulez-vous supprimer le dossier qui vient d'être compressé ?";
 constexpr char kDeleteConfirm[] =
     "Êtes-vous sûr de vouloir supprimer le dossier qui vient d'être compressé ?";
-constexpr intptr_t kInfo = TD_INFORMATION_ICON;
-constexpr intptr_t kError = TD_ERROR_ICON;
+// Stock footer icons as the platform receives them (16-bit ordinals of -3, -2).
+constexpr intptr_t kInfo = 0xFFFD;
+constexpr intptr_t kError = 0xFFFE;
 
 bool Has(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
