@@ -42,8 +42,10 @@ cTaskDialog::cTaskDialog() : platform_(&TdPlatform()) {
 }
 
 cTaskDialog::~cTaskDialog() {
-  if (font_) platform_->DeleteObject(font_);
-  if (logoBrush_) platform_->DeleteObject(logoBrush_);
+  // The platform of the process now (a test's layer may be gone already).
+  TaskDialogPlatform& p = TdPlatform();
+  if (font_) p.DeleteObject(font_);
+  if (logoBrush_) p.DeleteObject(logoBrush_);
 }
 
 void cTaskDialog::Init() {
@@ -549,6 +551,8 @@ void cTaskDialog::PrepareRecord(TaskDialogConfig& rec) {
 }
 
 bool cTaskDialog::ShowDialog() {
+  // An object made before its dialog layer was installed shows on that layer.
+  if (!hWndDlg_) platform_ = &TdPlatform();
   PrepareRecord(config_);
   resultComboIndex_ = -1;
   resultComboText_.clear();
@@ -575,6 +579,7 @@ int32_t cTaskDialog::SimpleDialog(const std::string& message, uint32_t commonBut
                                   const std::string& title, const std::string& mainText,
                                   intptr_t icon, WindowHandle owner, WindowHandle instance) {
   int32_t button = 0;
+  if (!hWndDlg_) platform_ = &TdPlatform();
   bool activated = platform_->ActivateContext();
   int32_t hr = platform_->TaskDialog(owner, instance, title.empty() ? programTitle_ : title,
                                      mainText, message, commonButtons, Ordinal(icon, false),

@@ -37,7 +37,9 @@ const CommonDef kCommon[6] = {{TDCBF_OK_BUTTON, IDOK_, "OK"},
                               {TDCBF_CLOSE_BUTTON, IDCLOSE_, "Fermer"}};
 
 constexpr int32_t kScreenX = 200, kScreenY = 150;  // where dialogs stand
-constexpr int32_t kFrameX = 8, kFrameY = 31;        // border and caption
+// The frame: a caption on top and a thin bottom border, no side borders, so
+// that a client area of H pixels makes a window of H + 28.
+constexpr int32_t kFrameX = 0, kFrameTop = 23, kFrameBottom = 5;
 
 }  // namespace
 
@@ -100,6 +102,7 @@ bool LayerDialog::ToggleVerification() {
 bool LayerDialog::ToggleExpanded() {
   if (closing_ || !record_.hasExpandedInformation) return false;
   expanded_ = !expanded_;
+  layer_->Relayout(*this);
   layer_->Notify(*this, TDN_EXPANDO_BUTTON_CLICKED, expanded_ ? 1 : 0, 0);
   layer_->Renderer().Changed(*this);
   return true;
@@ -193,7 +196,7 @@ TdPoint DialogLayer::ClientOrigin(WindowHandle hwnd) {
     p.y += w->rect.top;
     if (!w->parent) {
       p.x += kFrameX;
-      p.y += kFrameY;
+      p.y += kFrameTop;
     }
   }
   return p;
@@ -312,9 +315,11 @@ void DialogLayer::Layout(LayerDialog& d) {
   d.clientW_ = W;
   d.clientH_ = Px(y);
   dlg->rect = TdRect{kScreenX, kScreenY, kScreenX + W + 2 * kFrameX,
-                     kScreenY + d.clientH_ + kFrameY + kFrameX};
+                     kScreenY + d.clientH_ + kFrameTop + kFrameBottom};
   if (Window* host = Find(dui)) host->rect = TdRect{0, 0, W, d.clientH_};
 }
+
+void DialogLayer::Relayout(LayerDialog& d) { Layout(d); }
 
 void DialogLayer::DestroyWindow(WindowHandle hwnd) {
   // The window hears of its end first, then its children, as on Windows.
@@ -532,6 +537,9 @@ intptr_t DialogLayer::SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wPa
         case TDE_MAIN_INSTRUCTION: d->record_.pszMainInstruction = text; break;
         default: changed = false;
       }
+      // Like the platform's, the dialog lays itself out again around its new
+      // texts; the injected controls stay where they were put.
+      if (changed) Layout(*d);
       break;
     }
     case TDM_CLICK_RADIO_BUTTON: {
@@ -739,7 +747,8 @@ TdRect DialogLayer::GetClientRect(WindowHandle hwnd) {
   if (!w->parent) {
     LayerDialog* d = DialogOf(hwnd);
     if (d) return TdRect{0, 0, d->clientW_, d->clientH_};
-    return TdRect{0, 0, w->rect.Width() - 2 * kFrameX, w->rect.Height() - kFrameY - kFrameX};
+    return TdRect{0, 0, w->rect.Width() - 2 * kFrameX,
+                  w->rect.Height() - kFrameTop - kFrameBottom};
   }
   return TdRect{0, 0, w->rect.Width(), w->rect.Height()};
 }
@@ -756,10 +765,12 @@ void DialogLayer::SetWindowPos(WindowHandle hwnd, int32_t x, int32_t y, int32_t 
   if (!w->parent && size) {
     // The dialog: its client area follows the new outer size.
     if (LayerDialog* d = DialogOf(hwnd)) {
-      d->clientW_ = cx;
-      d->clientH_ = cy;
-      w->rect.right = w->rect.left + cx + 2 * kFrameX;
-      w->rect.bottom = w->rect.top + cy + kFrameY + kFrameX;
+      d->clientW_ = cx - 2 * kFrameX;
+      d->clientH_ = cy - kFrameTop - kFrameBottom;
+      w->rect.right = w->rect.left + cx;
+      w->rect.bottom = w->rect.top + cy;
+      if (Window* host = Find(FindWindowEx(hwnd, 0, "DirectUIHWND")))
+        host->rect = TdRect{0, 0, d->clientW_, d->clientH_};
     }
     if (!move) return;
   }

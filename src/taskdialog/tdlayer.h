@@ -219,6 +219,8 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
   // dialog closes unless the answer was 1).
   void ClickFrom(LayerDialog& dialog, int32_t id);
   intptr_t Notify(LayerDialog& dialog, uint32_t code, uintptr_t wParam, intptr_t lParam);
+  // Lays the dialog out again (after the expando button changed it).
+  void Relayout(LayerDialog& dialog);
 
  private:
   struct Window {

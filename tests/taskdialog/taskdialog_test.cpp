@@ -833,6 +833,38 @@ TEST_P(InputPlacementTest, FooterBoxInItsThreePositions) {
   EXPECT_EQ(box.Width(), static_cast<int32_t>(std::nearbyint(W - (16 * s + 32))));
 }
 
+TEST_P(InputPlacementTest, ExpandoMovesAContentBoxOnTheNextTick) {
+  const float s = GetParam();
+  auto td = New();
+  td->Content("Votre nom :");
+  td->Flags(TDF_X_INPUT);
+  td->ExpandedInfo("Une ligne\nDeux lignes\nTrois lignes");
+  td->CommonButtons(TDCBF_OK_BUTTON);
+  std::vector<int32_t> expanded;
+  td->ExpandButtonClicked = [&](int32_t e) { expanded.push_back(e); };
+  TdRect before, after, okAfter;
+  std::string contentWhileExpanded;
+  ui_->Dialog(0)
+      .Do([&](LayerDialog& d) {
+        before = d.InputBox().rect;
+        d.ToggleExpanded();
+        contentWhileExpanded = d.Content();
+      })
+      .AtTick(2)
+      .Do([&](LayerDialog& d) {
+        after = d.InputBox().rect;
+        okAfter = ButtonRect(ui_->Layer(), d, 1);
+      })
+      .Click(1);
+  td->ShowDialog();
+  EXPECT_EQ(expanded, std::vector<int32_t>{1});
+  // The room made for the box is taken back while the information shows.
+  EXPECT_EQ(contentWhileExpanded, "Votre nom :\r\n");
+  EXPECT_GT(after.top, before.top);
+  EXPECT_EQ(after.top, static_cast<int32_t>(std::nearbyint(okAfter.top - 44 * s - 6 * s)));
+  EXPECT_EQ(after.Width(), before.Width());  // moved, not resized
+}
+
 INSTANTIATE_TEST_SUITE_P(Dpi, InputPlacementTest, ::testing::Values(1.0f, 1.5f));
 
 }  // namespace
