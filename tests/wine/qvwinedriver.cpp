@@ -110,9 +110,9 @@ std::wstring Describe(HWND window) {
   std::wstring out = L"  fenêtre \"" + WindowText(window) + L"\" (" + ClassName(window) +
                      (IsWindowEnabled(window) ? L")\n" : L", inactive)\n");
   for (HWND child : Children(window)) {
-    std::wstring text = WindowText(child);
-    if (!text.empty() && IsWindowVisible(child))
-      out += L"    " + ClassName(child) + L": " + text + L"\n";
+    // Empty boxes are listed too: they are what a script types into.
+    if (IsWindowVisible(child))
+      out += L"    " + ClassName(child) + L": " + WindowText(child) + L"\n";
   }
   return out;
 }

@@ -6,7 +6,9 @@
 // failed to show.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 #include <shlwapi.h>
+#include <shobjidl.h>
 
 #include <string>
 
@@ -57,10 +59,36 @@ HRESULT CALLBACK Callback(HWND dialog, UINT notification, WPARAM wparam, LPARAM,
   return S_OK;
 }
 
+int Chooser(const std::wstring& expected) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 123;
+  int result = 123;
+  IFileOpenDialog* dialog = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_PPV_ARGS(&dialog)))) {
+    dialog->SetTitle(L"Essai Quorvel : choisir");
+    HRESULT shown = dialog->Show(nullptr);
+    IShellItem* item = nullptr;
+    if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED)) {
+      result = 122;
+    } else if (SUCCEEDED(shown) && SUCCEEDED(dialog->GetResult(&item))) {
+      PWSTR path = nullptr;
+      if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        result = _wcsicmp(path, expected.c_str()) == 0 ? 120 : 121;
+        CoTaskMemFree(path);
+      }
+      item->Release();
+    }
+    dialog->Release();
+  }
+  CoUninitialize();
+  return result;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   g_question = wcsstr(commandLine, L"question") != nullptr;
+  if (wcsncmp(commandLine, L"chooser ", 8) == 0) return Chooser(commandLine + 8);
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   if (!InitCommonControlsEx(&icc)) return 2;
   HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
