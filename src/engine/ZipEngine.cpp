@@ -424,7 +424,14 @@ struct ZipEngine::Impl {
     // bytes back unchanged; NameOf decodes them.
     archive_read_set_format_option(a, "zip", "hdrcharset", "ISO-8859-1");
 #endif
+#ifdef _WIN32
+    // The narrow form takes the ANSI code page, not UTF-8.
+    std::u16string wide = Utf8ToUtf16(path);
+    return archive_read_open_filename_w(a, reinterpret_cast<const wchar_t*>(wide.c_str()),
+                                        64 * 1024) == ARCHIVE_OK;
+#else
     return archive_read_open_filename(a, path.c_str(), 64 * 1024) == ARCHIVE_OK;
+#endif
   }
   // Names stored without the UTF-8 flag: tools on Linux and macOS put UTF-8
   // there anyway (valid UTF-8 with accents is next to impossible in a legacy
@@ -504,9 +511,12 @@ struct ZipEngine::Impl {
                     !entrynames::SafeParts(p.name, kWindowsNames, p.parts);
         if (!p.refused) {
           p.write = true;
-          if (newerOnly && p.type == AE_IFREG) {
+          if (newerOnly) {
             fs::Status st = fs::LinkStatus(Join(folder, JoinParts(p.parts)));
-            if (st.exists && st.isFile && !entrynames::IsNewer(p.mtime, st.mtime)) p.write = false;
+            if (p.type == AE_IFREG && st.exists && st.isFile &&
+                !entrynames::IsNewer(p.mtime, st.mtime))
+              p.write = false;
+            if (p.type == AE_IFDIR && st.isDir) p.write = false;  // already there
           }
         }
         plans.push_back(std::move(p));

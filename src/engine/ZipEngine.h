@@ -53,7 +53,11 @@ class ZipEngine {
   int32_t AddTree(const std::string& pattern, int32_t recurse);
   // Writes every collected entry, raising PercentDone and AbortCheck, then
   // WriteZipEnd (also after an abort or a failure). 1 = the archive is complete
-  // in place; otherwise nothing was left behind.
+  // in place; otherwise nothing was left behind. A tree that AddTree could not
+  // read completely is a failure here too, never a silently partial archive.
+  // When WriteZipEnd is raised the outcome is already known: ErrorText() is ""
+  // after a success and describes the failure or the abort otherwise (so a
+  // handler can avoid offering to delete a folder that was not archived).
   int32_t WriteAndClose();
 
   // ---- reading -------------------------------------------------------------
@@ -68,7 +72,11 @@ class ZipEngine {
   // encrypted entry decrypts completely and its CRC or AES code checks.
   int32_t PasswordMatches();
   // Extracts only the entries absent from `folder` or newer than the file
-  // there. Entry count written (>= 0), or negative on failure / abort.
+  // there. Entry count written (>= 0, files and folders created), or negative
+  // (kExtract*) on failure or abort. Entries that cannot be written safely (a
+  // name with "..", a symbolic link, a link on the way) are skipped and make the
+  // result negative; the other entries are still extracted. Each file is
+  // written under a temporary name and renamed when complete.
   int32_t ExtractNewer(const std::string& folder);
   // Extracts every entry into `folder`, overwriting. As ExtractNewer.
   int32_t ExtractAll(const std::string& folder);

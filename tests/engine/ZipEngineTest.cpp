@@ -309,6 +309,7 @@ TEST_F(ZipEngineTest, ExtractNewerWritesOnlyAbsentOrNewerEntries) {
   WriteFile(t / "src/ancien.txt", "archive", 1700000000);
   WriteFile(t / "src/recent.txt", "archive", 1700000000);
   WriteFile(t / "src/absent.txt", "archive", 1700000000);
+  qvtest::stdfs::create_directories(t / "src/sous-dossier");
   ZipEngine z;
   ASSERT_EQ(Pack(z, t / "src", t / "a.zip"), 1);
 
@@ -318,11 +319,11 @@ TEST_F(ZipEngineTest, ExtractNewerWritesOnlyAbsentOrNewerEntries) {
   Recorder rec;
   rec.Attach(r);
   ASSERT_EQ(r.OpenArchive(t / "a.zip"), 1);
-  EXPECT_EQ(r.ExtractNewer(t / "out"), 2);
+  EXPECT_EQ(r.ExtractNewer(t / "out"), 3);
   EXPECT_EQ(ReadFile(t / "out/ancien.txt"), "archive");
   EXPECT_EQ(ReadFile(t / "out/recent.txt"), "disque");
   EXPECT_EQ(ReadFile(t / "out/absent.txt"), "archive");
-  EXPECT_EQ(rec.unzipped, (std::vector<std::string>{"absent.txt", "ancien.txt"}));
+  EXPECT_EQ(rec.unzipped, (std::vector<std::string>{"absent.txt", "ancien.txt", "sous-dossier/"}));
   rec.ExpectProgressComplete();
   // A second run finds nothing newer.
   rec.unzipped.clear();
@@ -330,7 +331,7 @@ TEST_F(ZipEngineTest, ExtractNewerWritesOnlyAbsentOrNewerEntries) {
   EXPECT_TRUE(rec.unzipped.empty());
   EXPECT_EQ(rec.unzipEnds, 2);
   // ExtractAll overwrites whatever is there.
-  EXPECT_EQ(r.ExtractAll(t / "out"), 3);
+  EXPECT_EQ(r.ExtractAll(t / "out"), 4);
   EXPECT_EQ(ReadFile(t / "out/recent.txt"), "archive");
 }
 
