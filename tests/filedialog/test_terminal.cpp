@@ -2,7 +2,13 @@
 // the Documents folder.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -311,6 +317,101 @@ TEST_F(Terminal, DocumentsFolderFallsBackToHome) {
   fs::create_directories(dir + "/home/.config");
   std::ofstream(dir + "/home/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n";
   EXPECT_EQ(DocumentsFolder(), dir + "/home/Documents");
+}
+
+}  // namespace
+
+namespace {
+
+// Another reader (the task dialog renderer) may leave the descriptor
+// non-blocking; the chooser still waits for its line.
+TEST_F(Terminal, LineModeOnANonBlockingDescriptor) {
+  int in[2];
+  ASSERT_EQ(::pipe(in), 0);
+  ::fcntl(in[0], F_SETFL, ::fcntl(in[0], F_GETFL) | O_NONBLOCK);
+  std::fflush(stdout);
+  const int savedIn = ::dup(0), savedOut = ::dup(1);
+  ::dup2(in[0], 0);
+  ::close(in[0]);
+  const int out = ::open((dir + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(out, 1);
+  ::close(out);
+  const std::string answer = dir + "/sub\n";
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    (void)::write(in[1], answer.data(), answer.size());
+    ::close(in[1]);
+  });
+  CmnDialogEx d;
+  d.FlagsDialog(6176);
+  d.InitDir(dir);
+  const bool chosen = d.ShowOpen();
+  writer.join();
+  std::fflush(stdout);
+  ::dup2(savedIn, 0);
+  ::dup2(savedOut, 1);
+  ::close(savedIn);
+  ::close(savedOut);
+  EXPECT_TRUE(chosen);
+  EXPECT_EQ(d.FileName(), dir + "/sub");
+}
+
+// On a terminal: Tab completes, Escape cancels.
+struct PtyRun {
+  int master = -1;
+  pid_t pid = -1;
+  std::string seen;
+  bool WaitFor(const std::string& text) {
+    for (int i = 0; i < 500 && seen.find(text) == std::string::npos; ++i) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 10) > 0) {
+        char buf[512];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        seen.append(buf, static_cast<std::size_t>(n));
+      }
+    }
+    return seen.find(text) != std::string::npos;
+  }
+  int Status() {
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+PtyRun StartFolderChooser(const std::string& dir) {
+  PtyRun run;
+  run.pid = ::forkpty(&run.master, nullptr, nullptr, nullptr);
+  if (run.pid == 0) {
+    CmnDialogEx d;
+    d.FlagsDialog(6176);
+    d.InitDir(dir);
+    d.DialogTitle("Choisir");
+    const bool ok = d.ShowOpen();
+    ::_exit(!ok ? 3 : d.FileName() == dir + "/sub" ? 0 : 4);
+  }
+  return run;
+}
+
+TEST_F(Terminal, TtyCompletesWithTab) {
+  PtyRun run = StartFolderChooser(dir);
+  ASSERT_GT(run.pid, 0);
+  ASSERT_TRUE(run.WaitFor("> "));
+  EXPECT_NE(run.seen.find("Choisir dans " + dir + " :"), std::string::npos);
+  ASSERT_EQ(::write(run.master, "su\t", 3), 3);
+  ASSERT_TRUE(run.WaitFor("> sub/"));
+  ASSERT_EQ(::write(run.master, "\r", 1), 1);
+  EXPECT_EQ(run.Status(), 0) << run.seen;
+}
+
+TEST_F(Terminal, TtyEscapeCancels) {
+  PtyRun run = StartFolderChooser(dir);
+  ASSERT_GT(run.pid, 0);
+  ASSERT_TRUE(run.WaitFor("> "));
+  ASSERT_EQ(::write(run.master, "\x1b", 1), 1);
+  EXPECT_EQ(run.Status(), 3) << run.seen;
 }
 
 }  // namespace

@@ -28,13 +28,19 @@ void WriteOut(const std::string& text) {
   }
 }
 
-// One byte from descriptor 0; -1 at end of input.
+// One byte from descriptor 0; -1 at end of input. The descriptor may have
+// been left non-blocking by another reader: then wait until a byte comes.
 int ReadByte() {
   unsigned char c;
   for (;;) {
     const ssize_t n = ::read(0, &c, 1);
     if (n == 1) return c;
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{0, POLLIN, 0};
+      if (::poll(&p, 1, -1) < 0 && errno != EINTR) return -1;
+      continue;
+    }
     return -1;
   }
 }
