@@ -349,6 +349,25 @@ class Terminal(Base):
         self.check_sample(self.path("simple"))
         self.assertFalse(os.path.exists(archive))
 
+    @unittest.skipUnless(have("zip"), "zip is needed")
+    def test_choice_and_cancel_keys_on_the_terminal(self):
+        big = self.path("src", "big.bin")
+        os.makedirs(os.path.dirname(big))
+        with open(big, "wb") as f:
+            f.truncate(768 << 20)
+        archive = self.path("gros.zip")
+        self.info_zip(archive, self.path("src"))
+        os.remove(big)
+        os.makedirs(self.path("gros"))
+        # "2": extract everything; then "a" cancels the progress dialog.
+        code, out = self.run_pty(["#" + archive], [("renoncer", "2\r"), (" %", "a")])
+        self.assertEqual(code, 1, out)
+        self.assertTrue(os.path.exists(archive))
+        left = os.listdir(self.path("gros"))
+        self.assertIn(left, ([], ["big.bin"]))
+        if left:
+            self.assertEqual(os.path.getsize(self.path("gros", "big.bin")), 768 << 20)
+
 
 if __name__ == "__main__":
     PROGRAM = os.path.abspath(sys.argv.pop(1))

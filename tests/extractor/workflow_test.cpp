@@ -52,7 +52,11 @@ TEST_F(Workflow, PlainArchiveExtractsWithoutPromptAndOpensTheFolder) {
   ASSERT_EQ(d.buttons.size(), 1u);
   EXPECT_EQ(d.buttons[0].id, 101);
   EXPECT_EQ(d.buttons[0].text, "Annuler");
+  EXPECT_TRUE(Has(d.footers, "    Décompression : 0 %  "));
   EXPECT_TRUE(Has(d.footers, "    Décompression : 100 %  "));
+  EXPECT_TRUE(form_->UnzipEnded);
+  ASSERT_FALSE(d.progressPositions.empty());
+  EXPECT_EQ(d.progressPositions.front(), 0);
   EXPECT_EQ(d.footers.back(), "Décompression complète");
   EXPECT_EQ(d.progress.position, 100);
   EXPECT_EQ(d.progress.maximum, 100);
