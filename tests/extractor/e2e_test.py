@@ -168,14 +168,18 @@ class LineMode(Base):
 
     def test_no_command_line_asks_for_the_archive(self):
         src = self.sample_tree()
-        archive = self.path("choisi.zip")
+        os.makedirs(self.path("archives"))
+        archive = self.path("archives", "choisi.zip")
         self.info_zip(archive, src)
         code, out = self.run_lines([], archive + "\n")
         self.assertEqual(code, 0, out)
-        self.check_sample(self.path("choisi"))
-        # The chooser's answer was remembered for the next time.
-        with open(self.path("config", "Quorvelunpack", "Settings.ini"), encoding="utf-8") as f:
-            self.assertIn(self.root, f.read())
+        self.check_sample(self.path("archives", "choisi"))
+        # First run: the chooser starts in the Documents folder (here the home).
+        self.assertIn("Sélectionnez un fichier Zip (Zip Files : *.zip) dans " + self.root + " :", out)
+        # The next one starts where the last archive was.
+        code, out = self.run_lines([], "")
+        self.assertEqual(code, 1, out)
+        self.assertIn("dans " + self.path("archives") + " :", out)
 
     def test_no_command_line_and_no_answer_ends_silently(self):
         code, out = self.run_lines([], "")

@@ -110,6 +110,9 @@ TEST_F(Workflow, ArchiveThatCannotBeOpenedEndsSilentlyAfterSavingLastDir) {
   WriteFile(root_ / "sub" / "notzip.zip", "this is not a zip archive at all");
   EXPECT_EQ(Run(U8(root_ / "sub" / "notzip.zip")), kExitFailed);
   EXPECT_EQ(LastDir(), U8(root_ / "sub"));
+  // An archive at the root: the folder before the last separator is empty.
+  EXPECT_EQ(Run("/qv-no-such-archive.zip"), kExitFailed);
+  EXPECT_EQ(LastDir(), "");
   EXPECT_TRUE(Shown().empty());
   EXPECT_FALSE(fs::exists(root_ / "missing"));
   EXPECT_FALSE(fs::exists(root_ / "sub" / "notzip"));
