@@ -164,6 +164,19 @@ TEST_F(Terminal, FolderChooser) {
   EXPECT_EQ(d.FileName(), dir);
 }
 
+TEST_F(Terminal, NoFilterListsEverything) {
+  ScriptedChooserInput answers({"?", "b.txt"});
+  SetChooserInput(&answers);
+  CmnDialogEx d;
+  d.FlagsDialog(6144);
+  d.InitDir(dir);
+  ASSERT_TRUE(d.ShowOpen());
+  EXPECT_EQ(d.FileName(), dir + "/b.txt");
+  EXPECT_EQ(answers.Prompts()[0], "Ouvrir (Tous les fichiers (*.*)) dans " + dir + " :");
+  EXPECT_TRUE(Contains(answers.Transcript(), "  b.txt"));
+  EXPECT_EQ(d.Filter(), "");  // the default is not kept on the item dialog
+}
+
 TEST_F(Terminal, StartsInDocumentsWhenInitDirIsUnusable) {
   ScriptedChooserInput answers({std::nullopt});
   SetChooserInput(&answers);

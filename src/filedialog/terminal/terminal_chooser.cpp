@@ -464,7 +464,11 @@ class TerminalPlatform : public ChooserPlatform {
   ShellItemPtr CreateItemFromParsingName(const std::string& name) override { return MakeItem(name); }
   ShellItemPtr CreateItemFromIdList(std::intptr_t) override { return nullptr; }
   bool SetTemporaryDisplayName(const ShellItemPtr&, const std::string&) override { return false; }
-  std::string LoadLibraryString(const std::string&, uint32_t) override { return ""; }
+  // The one system string the prompt shows (the default file type's
+  // description), as a French system has it; the others are never shown here.
+  std::string LoadLibraryString(const std::string& library, uint32_t id) override {
+    return AsciiLower(library) == "shell32.dll" && id == 34193 ? "Tous les fichiers" : "";
+  }
   std::unique_ptr<ItemDialog> CreateItemDialog(bool save) override {
     return std::make_unique<TerminalItemDialog>(save);
   }
