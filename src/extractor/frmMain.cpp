@@ -32,6 +32,11 @@ bool PathExists(const std::string& path) {
   return !ec && st.type() != std::filesystem::file_type::not_found;
 }
 
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(PathOf(path), ec);
+}
+
 frmMain::frmMain() = default;
 frmMain::~frmMain() = default;
 
@@ -222,7 +227,9 @@ void frmMain::FinishExtraction(int32_t result) {
   // A cancel in this pause ends the process through TClose: the folder is not
   // opened and the archive is kept.
   WaitMs(2000);
-  ShellOpen(DestinationFolder, kShowNormal, false);
+  // After a failure a file that merely bears the destination's name is not
+  // handed to the shell: that would open the file itself.
+  if (!failed || IsFolder(DestinationFolder)) ShellOpen(DestinationFolder, kShowNormal, false);
   if (dialog) dialog->CloseDialog();
 
   if (result >= 0 && !Cancelled && DeleteArchiveWhenDone) {

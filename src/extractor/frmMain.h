@@ -85,5 +85,7 @@ class frmMain : public WorkflowForm<cTaskDialog> {
 
 // True when anything (folder, file, link) exists under `path`.
 bool PathExists(const std::string& path);
+// True when `path` is a folder (or a link to one).
+bool IsFolder(const std::string& path);
 
 }  // namespace qv::unpack

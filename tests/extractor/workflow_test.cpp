@@ -319,6 +319,7 @@ TEST_F(ExistingDestination, AFileOfTheDestinationsNameIsAskedAboutAndFails) {
   EXPECT_EQ(p.footerIcons.back(), 0xFFFE);
   EXPECT_FALSE(Has(p.footers, "Décompression complète"));
   EXPECT_EQ(ReadFile(root_ / "photos"), "a plain file");
+  EXPECT_TRUE(opened_.empty()) << "the file is not opened";
   EXPECT_TRUE(fs::exists(zip_)) << "a failed run keeps the archive";
 }
 
@@ -347,6 +348,7 @@ TEST_F(Workflow, DamagedEntryIsReportedAsAFailureAndKeepsTheArchive) {
   EXPECT_TRUE(fs::exists(zip));
   EXPECT_FALSE(fs::exists(root_ / "damaged" / "big.bin")) << "no damaged file is left";
   EXPECT_TRUE(NoStrayFiles(root_ / "damaged", {}));
+  EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "damaged")}) << "what was extracted is shown";
 }
 
 class Cancel : public Workflow {
