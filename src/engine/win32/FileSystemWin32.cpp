@@ -43,7 +43,25 @@ Status FromData(const WIN32_FILE_ATTRIBUTE_DATA& d) {
 Status LinkStatus(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d{};
   if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &d)) return {};
-  return FromData(d);
+  Status s = FromData(d);
+  if (s.isLink) {
+    // Only symbolic links and junctions lead elsewhere. Other reparse points
+    // (cloud placeholders, deduplicated files) are ordinary files and folders
+    // that must be archived like any other.
+    WIN32_FIND_DATAW fd{};
+    HANDLE h = FindFirstFileW(Wide(path).c_str(), &fd);
+    DWORD tag = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+      tag = fd.dwReserved0;
+      FindClose(h);
+    }
+    if (tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT) {
+      s.isLink = false;
+      s.isDir = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      s.isFile = !s.isDir;
+    }
+  }
+  return s;
 }
 
 Status TargetStatus(const std::string& path) {
