@@ -185,6 +185,18 @@ class LineMode(Base):
         code, out = self.run_lines([], "")
         self.assertEqual(code, 1, out)
 
+    def test_settings_that_cannot_be_written_end_the_run_with_a_message(self):
+        src = self.sample_tree()
+        archive = self.path("photos.zip")
+        self.info_zip(archive, src)
+        self.write("config", "a file where the settings folder should be")
+        proc = subprocess.run([PROGRAM, archive], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=self.env, cwd=self.root, timeout=TIMEOUT)
+        self.assertEqual(proc.returncode, 2)
+        self.assertIn("Impossible", (proc.stdout + proc.stderr).decode("utf-8", "replace"))
+        self.assertFalse(os.path.exists(self.path("photos")))
+
     def test_damaged_archive_fails_and_is_kept(self):
         self.write("src/big.bin", os.urandom(200000))
         archive = self.path("abime.zip")
