@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "support/eventloop.h"
+#include "support/modShellExtended.h"
 #include "support/text.h"
 #include "taskdialog/mTDHelper.h"
 
@@ -136,6 +137,13 @@ bool LayerDialog::SetInput(const std::string& text) {
   return true;
 }
 
+bool LayerDialog::Hyperlink(const std::string& target) {
+  if (closing_ || !(record_.dwFlags & TDF_ENABLE_HYPERLINKS)) return false;
+  std::string copy = target;
+  layer_->Notify(*this, TDN_HYPERLINK_CLICKED, 0, reinterpret_cast<intptr_t>(copy.c_str()));
+  return true;
+}
+
 bool LayerDialog::Help() {
   if (closing_) return false;
   layer_->Notify(*this, TDN_HELP, 0, 0);
@@ -152,7 +160,9 @@ DialogLayer::~DialogLayer() = default;
 
 std::string DialogLayer::ProgramTitle() { return programTitle_; }
 
-void DialogLayer::ShellOpen(const std::string&) {}
+void DialogLayer::ShellOpen(const std::string& target) {
+  ShellExecuteOpen(target, "", "", SW_SHOWNORMAL_, nullptr);
+}
 
 int DialogLayer::MessageBox(const std::string& text, const std::string& title, uint32_t flags) {
   return renderer_.Question(text, title, flags);

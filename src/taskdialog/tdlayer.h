@@ -107,6 +107,8 @@ class LayerDialog {
   // Replaces the whole text in one change (a paste over a selection).
   bool SetInput(const std::string& text);
   bool Help();
+  // A click on a hyperlink of the texts (its href).
+  bool Hyperlink(const std::string& target);
 
  private:
   friend class DialogLayer;

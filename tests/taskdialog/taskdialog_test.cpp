@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/eventloop.h"
+#include "support/modShellExtended.h"
 #include "support/process.h"
 #include "support/ui.h"
 #include "taskdialog/cTaskDialog.h"
@@ -681,6 +682,54 @@ TEST_F(TaskDialogTest, CombosSlidersAndPickersReportTheirResults) {
   EXPECT_TRUE(td->ResultDateTimeChecked());
   EXPECT_EQ(td->ResultDateTime(), (TdDateTime{2026, 12, 7, 0, 0, 0}));
   EXPECT_EQ(td->ComboIndex(), -1);  // no combo box any more
+}
+
+TEST_F(TaskDialogTest, RadiosVerificationAndHyperlinks) {
+  auto td = New();
+  td->Flags(TDF_ENABLE_HYPERLINKS | TDF_X_OPEN_LINKS);
+  td->Content("Voir <a href=\"https://exemple.fr/é\">le site</a>");
+  td->AddRadioButton(31, "Rapide");
+  td->AddRadioButton(32, "Lent");
+  td->AddRadioButton(33, "Aucun");
+  td->DefaultRadioButton(32);
+  td->EnableRadioButton(33, false);
+  td->VerifyText("Ne plus demander");
+  std::vector<int32_t> radios, verifications;
+  std::vector<std::string> links;
+  td->RadioButtonClick = [&](int32_t id) { radios.push_back(id); };
+  td->VerificationClicked = [&](int32_t v) { verifications.push_back(v); };
+  td->HyperlinkClick = [&](intptr_t target) { links.push_back(reinterpret_cast<const char*>(target)); };
+  std::vector<std::string> opened;
+  SetShellExecuteHook([&](const ShellRequest& r) -> intptr_t {
+    opened.push_back(r.file);
+    return 42;
+  });
+  ui_->Dialog(0)
+      .Do([&](LayerDialog& d) {
+        EXPECT_FALSE(d.SelectRadio(33));  // disabled before showing
+        EXPECT_TRUE(d.Radios()[1].checked);
+        EXPECT_TRUE(d.Hyperlink("https://exemple.fr/é"));
+      })
+      .SelectRadio(31)
+      .Do([&](LayerDialog& d) { d.ToggleVerification(); })
+      .Click(1);
+  td->ShowDialog();
+  SetShellExecuteHook(nullptr);
+  EXPECT_EQ(radios, std::vector<int32_t>{31});
+  EXPECT_EQ(verifications, std::vector<int32_t>{1});
+  EXPECT_EQ(links, std::vector<std::string>{"https://exemple.fr/é"});
+  EXPECT_EQ(opened, std::vector<std::string>{"https://exemple.fr/é"});
+  EXPECT_EQ(td->ResultRad(), 31);
+  EXPECT_EQ(td->ResultVerify(), 1);
+  EXPECT_EQ(td->ResultMain(), 1);
+}
+
+TEST_F(TaskDialogTest, SimpleDialogAsksTheLayerDirectly) {
+  auto td = New();
+  ui_->Dialog(0).Click(2);
+  EXPECT_EQ(td->SimpleDialog("Texte", TDCBF_OK_BUTTON | TDCBF_CANCEL_BUTTON), 2);
+  EXPECT_EQ(ui_->Shown()[0].title, "Quorvel");
+  EXPECT_EQ(ui_->Shown()[0].content, "Texte");
 }
 
 TEST_F(TaskDialogTest, YesNoQuestionsAndBeepsGoThroughTheRenderer) {

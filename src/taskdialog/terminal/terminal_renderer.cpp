@@ -103,6 +103,8 @@ TerminalRenderer::~TerminalRenderer() {
 }
 
 void TerminalRenderer::Write(const std::string& s) {
+  // What the program printed through stdio comes first.
+  std::fflush(stdout);
   size_t done = 0;
   while (done < s.size()) {
     ssize_t n = ::write(out_, s.data() + done, s.size() - done);
@@ -115,6 +117,7 @@ void TerminalRenderer::Write(const std::string& s) {
 }
 
 void TerminalRenderer::WriteErr(const std::string& s) {
+  std::fflush(stderr);
   ssize_t n = ::write(STDERR_FILENO, s.data(), s.size());
   (void)n;
 }
