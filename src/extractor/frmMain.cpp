@@ -54,8 +54,7 @@ void frmMain::Form_Load(const std::string& commandLine) {
   if (!destination) EndRun(kExitFailed);
   DestinationFolder = *destination;
   ParentFolder = GetParentFolder(DestinationFolder);
-  bool machineWide = false;
-  SaveSettingString(kAppName, "Data", "LastDir", ParentFolder, machineWide);
+  SaveSettingString(kAppName, "Data", "LastDir", ParentFolder);
 
   CreateEngine();
   if (Zip->OpenArchive(ArchivePath) != 1) EndRun(kExitFailed);
