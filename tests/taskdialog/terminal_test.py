@@ -114,6 +114,7 @@ class Terminal:
     def __init__(self, args):
         self.master, slave = pty.openpty()
         self.slave = slave
+        self.initial = termios.tcgetattr(slave)  # before the program touches it
         self.proc = subprocess.Popen([DEMO] + args, stdin=slave, stdout=slave, stderr=slave,
                                      close_fds=True, start_new_session=True)
         self.out = b""
@@ -171,7 +172,7 @@ class TtyMode(unittest.TestCase):
     def test_progress_then_password_drawn_typed_and_closed_with_the_keyboard(self):
         t = Terminal(["--step-ms", "150", "progress", "password"])
         try:
-            settings_before = termios.tcgetattr(t.slave)
+            settings_before = t.initial
             # The progress dialog drawn in place: bar, percentage, footer glyph.
             t.read_until(r"Progression : 10 %")
             screen = t.out.decode(errors="replace")
