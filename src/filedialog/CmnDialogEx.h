@@ -24,10 +24,17 @@
 // meaningful (multiple selection, filter lists) and are kept as such.
 //
 // Off Windows: the generation is that of a modern item dialog (kModernGeneration)
-// and the dialog is the terminal path prompt. There are no shell namespaces,
-// view modes, places or client data there: the members for them behave as
-// they do on Windows when no item dialog is showing (empty results, false),
-// except that a path still makes a shell item.
+// and the item dialog is the terminal path prompt (see ChooserInput.h for its
+// answer source); ShowBrowseForFolder is the same prompt for folders. Paths
+// are POSIX paths: a path value of InitDir begins with "/", and the special
+// and known folders that the desktop has (Documents, Desktop, Music,
+// Pictures, Videos, Downloads, the profile) come from the XDG user folders.
+// There are no shell namespaces, windows, view modes, places pane, client
+// data, legacy choosers or customisation there: IFileDialog_GetHwnd answers
+// 0, IFileDialog_IFolderView2 nothing, the view-mode members 0 and false,
+// navigation places are accepted but not shown, ResetClientData does nothing,
+// and a show with custom controls or a custom mode returns false, as a dialog
+// without a customisation interface does. A path still makes a shell item.
 #pragma once
 #include <cstdint>
 #include <functional>
