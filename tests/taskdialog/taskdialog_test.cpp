@@ -544,6 +544,37 @@ TEST_F(TaskDialogTest, CloseFromAWaitInsideATimerHandlerInsideTheTickClosesAfter
   EXPECT_EQ(ui_->Shown()[0].ticks, 1);  // no tick after the close
 }
 
+TEST_F(TaskDialogTest, DialogsAndQuestionsNestedInsideAHandler) {
+  auto progress = ProgressDialog("x");
+  int answer = 0;
+  int32_t nestedResult = 0;
+  std::vector<int32_t> progressClicks;
+  progress->ButtonClick = [&](int32_t id) {
+    progressClicks.push_back(id);
+    if (id != 101) return;
+    answer = Prompts().MessageBox("Vraiment ?", "Titre", MB_YESNO_ | MB_ICONQUESTION_);
+    auto choice = ChoiceDialog(false);
+    choice->ButtonClick = [&](int32_t cid) {
+      if (cid == 200) choice->CloseDialog();
+    };
+    choice->ShowDialog();
+    nestedResult = choice->ResultMain();
+    progress->CloseDialog();
+  };
+  ui_->AnswerQuestions({IDNO_});
+  ui_->Dialog(0).AtTick(1).Click(101);
+  ui_->Dialog(1).Do([&](LayerDialog&) { EXPECT_EQ(ui_->Layer().OpenDialogs().size(), 2u); })
+      .Click(200);
+  progress->ShowDialog();
+  EXPECT_EQ(answer, IDNO_);
+  // A close requested by a nested click is overtaken by the click itself.
+  EXPECT_EQ(nestedResult, 200);
+  EXPECT_EQ(progressClicks, (std::vector<int32_t>{101, 8}));
+  EXPECT_EQ(progress->ResultMain(), 8);
+  EXPECT_EQ(ui_->Shown().size(), 2u);
+  EXPECT_EQ(ui_->Current(), nullptr);
+}
+
 TEST_F(TaskDialogTest, AFailingHandlerAnswersZeroSoTheHeldButtonCloses) {
   auto td = ProgressDialog("x");
   td->ButtonClick = [&](int32_t) { throw std::runtime_error("boom"); };

@@ -59,12 +59,19 @@ struct NativeRecord {
   std::vector<TASKDIALOG_BUTTON> buttons, radios;
   TASKDIALOGCONFIG config{};
   std::string hyperlink;  // the last clicked target, as UTF-8
+  NativeRecord* root = nullptr;     // the record the dialog was shown with
+  std::list<NativeRecord> pages;    // pages navigated to (root only)
 };
+
+// The dialog windows and the records they were shown with, for navigation.
+std::map<HWND, NativeRecord*> g_roots;
 
 HRESULT CALLBACK CallbackTrampoline(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                     LONG_PTR data) {
   auto* rec = reinterpret_cast<NativeRecord*>(data);
-  if (!rec || !rec->proc) return S_OK;
+  if (!rec) return S_OK;
+  if (msg == TDN_CREATED || msg == TDN_NAVIGATED) g_roots[hwnd] = rec->root ? rec->root : rec;
+  if (!rec->proc) return S_OK;
   try {
     if (msg == TDN_HYPERLINK_CLICKED) {
       rec->hyperlink = U8(reinterpret_cast<const wchar_t*>(lParam));
@@ -203,15 +210,17 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
       if (comctl) FreeLibrary(comctl);
       return static_cast<int32_t>(E_NOTIMPL);
     }
-    records_.emplace_back();
-    NativeRecord& rec = records_.back();
+    // A list: records never move while nested dialogs come and go.
+    auto it = records_.emplace(records_.end());
+    NativeRecord& rec = *it;
     Fill(rec, config);
+    rec.root = &rec;
     int b = 0, r = 0;
     BOOL v = FALSE;
     HRESULT hr = fn(&rec.config, &b, &r, &v);
-    // Pages navigated to from this dialog were kept alive beside it.
-    while (!records_.empty() && &records_.back() != &rec) records_.pop_back();
-    records_.pop_back();
+    for (auto m = g_roots.begin(); m != g_roots.end();)
+      m = m->second == &rec ? g_roots.erase(m) : std::next(m);
+    records_.erase(it);  // with the pages navigated to from it
     FreeLibrary(comctl);
     if (button) *button = b;
     if (radio) *radio = r;
@@ -256,10 +265,13 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
         return ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(w.c_str()));
       }
       case TDM_NAVIGATE_PAGE: {
-        if (!lParam || records_.empty()) return 0;
-        records_.emplace_back();
-        Fill(records_.back(), *reinterpret_cast<const TaskDialogConfig*>(lParam));
-        return ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(&records_.back().config));
+        auto root = g_roots.find(h);
+        if (!lParam || root == g_roots.end()) return 0;
+        // The page's strings live as long as the dialog shown with the root.
+        NativeRecord& page = root->second->pages.emplace_back();
+        Fill(page, *reinterpret_cast<const TaskDialogConfig*>(lParam));
+        page.root = root->second;
+        return ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(&page.config));
       }
       default:
         return ::SendMessageW(h, msg, wParam, lParam);
@@ -559,7 +571,7 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
   HANDLE actCtx_ = INVALID_HANDLE_VALUE;
   std::vector<ULONG_PTR> cookies_;
   bool v6Checked_ = false, v6_ = false;
-  std::list<NativeRecord> records_;  // list: records never move
+  std::list<NativeRecord> records_;
   std::map<std::pair<WindowHandle, uintptr_t>, std::unique_ptr<SubclassData>> subclasses_;
   std::vector<std::unique_ptr<SubclassData>> retired_;
 };
