@@ -390,6 +390,36 @@ TEST_F(Shows, LegacyCloseDialogUsesTheExitCode) {
   EXPECT_EQ(p->posted[0], std::make_pair(std::intptr_t{77}, 9));
 }
 
+TEST_F(Shows, LegacyHookMessagesBecomeEvents) {
+  auto d = Make(5);
+  std::vector<std::string> seen;
+  d->PreInitMessage = [&](std::intptr_t, uint32_t m, std::intptr_t, std::intptr_t, bool& eat) {
+    seen.push_back("pre " + std::to_string(m));
+    eat = true;
+  };
+  d->DialogXPEvent = [&](std::intptr_t h, uint32_t m, std::intptr_t, std::intptr_t, bool& eat) {
+    seen.push_back("event " + std::to_string(h) + " " + std::to_string(m));
+    eat = m == 7;
+  };
+  std::vector<bool> eaten;
+  p->legacy = [&](LegacyRecord&, LegacyHookSink* hook) {
+    eaten.push_back(hook->OnMessage(77, 1, 0, 0, true));
+    hook->OnInit(77);
+    eaten.push_back(hook->OnMessage(77, 7, 0, 0, false));
+    eaten.push_back(hook->OnMessage(77, 8, 0, 0, false));
+    return false;
+  };
+  EXPECT_FALSE(d->ShowOpen(0, 1));
+  EXPECT_EQ(seen, (std::vector<std::string>{"pre 1", "event 77 7", "event 77 8"}));
+  EXPECT_EQ(eaten, (std::vector<bool>{true, true, false}));
+  // Without WantEvents there is no hook at all.
+  p->legacy = [](LegacyRecord&, LegacyHookSink* hook) {
+    EXPECT_EQ(hook, nullptr);
+    return false;
+  };
+  EXPECT_FALSE(d->ShowOpen(0, 0));
+}
+
 TEST_F(Shows, ErrorTable) {
   struct Row {
     uint32_t code;
