@@ -13,6 +13,31 @@ namespace {
 constexpr uint32_t kMaskGeneration5 = 0xFFDBFF0Fu;
 constexpr uint32_t kMaskGeneration6 = 0xFF9FFBEFu;
 
+// An exception thrown by a caller's event handler in the middle of a show
+// (ending the process, for one) must not leave the instance "showing", where
+// Clear and InitDir would do nothing from then on.
+class ShowGuard {
+ public:
+  ShowGuard(uint32_t& state, std::unique_ptr<ItemDialog>& dialog, BrowserWindow*& browser)
+      : state_(state), dialog_(dialog), browser_(browser) {}
+  ~ShowGuard() {
+    if (!armed_) return;
+    state_ &= ~(kEvents | kLiveMarkers);
+    if (dialog_) dialog_->Unadvise();
+    dialog_.reset();
+    browser_ = nullptr;
+  }
+  void Disarm() { armed_ = false; }
+  ShowGuard(const ShowGuard&) = delete;
+  ShowGuard& operator=(const ShowGuard&) = delete;
+
+ private:
+  uint32_t& state_;
+  std::unique_ptr<ItemDialog>& dialog_;
+  BrowserWindow*& browser_;
+  bool armed_ = true;
+};
+
 std::shared_ptr<ChooserPlatform>& InstalledPlatform() {
   static std::shared_ptr<ChooserPlatform> installed;
   return installed;
@@ -240,6 +265,7 @@ bool ChooserInternals::ShowFile(bool save, std::intptr_t owner, int32_t wantEven
 
   uint32_t code = 0;
   bool result = false;
+  ShowGuard guard(d_.state_, s.dialog, s.browser);
   if (Prepare(owner, save, wantEvents, guid)) {
     if (generation < 6) {
       LegacyRecord& rec = s.legacy;
@@ -279,6 +305,7 @@ bool ChooserInternals::ShowFile(bool save, std::intptr_t owner, int32_t wantEven
     }
   }
   d_.state_ &= ~(kEvents | kLiveMarkers);
+  guard.Disarm();
   if (code != 0) {
     if (d_.CancelError()) RaiseChooserError(code, save ? "Save" : "Open");
     platform.SetLastError(code);
@@ -643,7 +670,9 @@ bool ChooserInternals::Browse(std::intptr_t owner, const std::string& hint, bool
   }
   rec.callback = !d_.dialogTitle_.empty() || (d_.state_ & kSelectInitDir) || (d_.state_ & kEvents);
 
+  ShowGuard guard(d_.state_, s.dialog, s.browser);
   ShellItemPtr chosen = d_.platform_->BrowseForFolder(rec, rec.callback ? this : nullptr);
+  guard.Disarm();
   uint32_t code = 0;
   if (chosen) {
     if (rtn) *rtn = chosen;

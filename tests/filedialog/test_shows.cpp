@@ -13,6 +13,14 @@ namespace {
 
 const std::string kNul(1, '\0');
 
+struct FakeBrowserWindow : BrowserWindow {
+  std::vector<std::string> log;
+  std::intptr_t Hwnd() override { return 55; }
+  void SetText(const std::string& t) override { log.push_back("text " + t); }
+  void SetSelection(const std::string& p) override { log.push_back("select " + p); }
+  void EnableOk(bool e) override { log.push_back(e ? "ok on" : "ok off"); }
+};
+
 struct Shows : ::testing::Test {
   std::shared_ptr<FakePlatform> p = std::make_shared<FakePlatform>();
   std::unique_ptr<CmnDialogEx> Make(int32_t generation) {
@@ -251,6 +259,25 @@ TEST_F(Shows, EventsAndPropertiesInFlight) {
   p->script.duringShow = nullptr;
   ASSERT_TRUE(d->ShowOpen(0, 0));
   EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(Shows, AnExceptionFromAHandlerLeavesTheInstanceIdle) {
+  auto d = Make(10);
+  p->script.results = {"C:\\a"};
+  d->DialogOnInit = [](std::intptr_t) { throw std::runtime_error("ended"); };
+  EXPECT_THROW(d->ShowOpen(0, 1), std::runtime_error);
+  EXPECT_EQ(d->IFileDialog(), nullptr);
+  d->InitDir("C:\\data");  // not ignored as during a show
+  EXPECT_EQ(d->InitDir(), "C:\\data");
+  d->DialogBrowseFoldersInit = [](std::intptr_t) { throw std::runtime_error("ended"); };
+  FakeBrowserWindow window;
+  p->browse = [&](BrowseRecord&, BrowseSink* sink) -> ShellItemPtr {
+    sink->OnBrowseNotify(window, 1, 0, nullptr, "");
+    return nullptr;
+  };
+  EXPECT_THROW(d->ShowBrowseForFolder(0, "", false, 1), std::runtime_error);
+  d->Clear();
+  EXPECT_EQ(d->InitDir(), "");
 }
 
 TEST_F(Shows, CloseDialogFromAnEvent) {
@@ -497,14 +524,6 @@ TEST_F(Shows, MinimumBufferSizeRequired) {
 }
 
 // ---- folder browsing ---------------------------------------------------------
-
-struct FakeBrowserWindow : BrowserWindow {
-  std::vector<std::string> log;
-  std::intptr_t Hwnd() override { return 55; }
-  void SetText(const std::string& t) override { log.push_back("text " + t); }
-  void SetSelection(const std::string& p) override { log.push_back("select " + p); }
-  void EnableOk(bool e) override { log.push_back(e ? "ok on" : "ok off"); }
-};
 
 TEST_F(Shows, BrowseFlagsAndCancel) {
   auto d = Make(10);
