@@ -243,6 +243,17 @@ class E2E(unittest.TestCase):
         self.assertIn("La compression a échoué.", r.output)
         self.assertEqual(self.work_entries(), [])
 
+    def test_settings_failure_is_reported(self):
+        folder = os.path.join(self.work, "photos")
+        make_folder(folder)
+        with open(os.path.join(self.tmp, "config-file"), "w") as f:
+            f.write("not a folder")
+        self.env["XDG_CONFIG_HOME"] = os.path.join(self.tmp, "config-file")
+        r = self.run_lines([folder])
+        self.assertEqual(r.code, 2, r.output)
+        self.assertIn("Impossible d'ouvrir ou de créer la clef de registre", r.output)
+        self.assertEqual(self.work_entries(), ["photos"])
+
     def test_cancel_with_sigint_leaves_nothing(self):
         folder = os.path.join(self.work, "big")
         make_folder(folder, big=100)

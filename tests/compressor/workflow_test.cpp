@@ -168,6 +168,27 @@ TEST_F(Workflow, RootFolderHasAnEmptyNameAndAnEmptyLastDir) {
   EXPECT_TRUE(WorkEntries().empty());
 }
 
+TEST_F(Workflow, SettingsStoreFailureEndsTheRunBeforeTheEngine) {
+  // The per-user settings folder is a file: "LastDir" cannot be written and
+  // the store's error reaches the program entry, which reports it.
+  fs::path f = MakeFolder("photos");
+  WriteFile(root_ / "config-file", "not a folder");
+  ::setenv("XDG_CONFIG_HOME", U8(root_ / "config-file").c_str(), 1);
+  form_ = std::make_unique<frmMain>();
+  try {
+    form_->Form_Load(U8(f));
+    ADD_FAILURE() << "the run went on";
+  } catch (const NumberedError& e) {
+    EXPECT_EQ(static_cast<uint32_t>(e.Number()) & 0xFFFFF000u, 0x80040000u);
+    EXPECT_EQ(e.Description(), "Impossible d'ouvrir ou de créer la clef de registre");
+  } catch (const ProcessEnded&) {
+    ADD_FAILURE() << "ended without the store's error";
+  }
+  EXPECT_FALSE(form_->Zip);
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+}
+
 // ---- folder chooser ------------------------------------------------------------
 
 TEST_F(Workflow, CancelledChooserEndsSilentlyWithoutSavingLastDir) {
