@@ -93,8 +93,10 @@ const char* const kReset = "\x1b[0m";
 TerminalRenderer::TerminalRenderer(int in, int out, bool tty) : in_(in), out_(out), tty_(tty) {}
 
 TerminalRenderer::~TerminalRenderer() {
-  StopReading();
-  RemoveSignal();
+  // At the end of the process the loop may be gone already: only the
+  // terminal and the signal are put back.
+  if (signalInstalled_) sigaction(SIGINT, &g_oldSigint, nullptr);
+  g_interruptWrite = -1;
   LeaveRaw();
   if (interruptPipe_[0] >= 0) {
     ::close(interruptPipe_[0]);
