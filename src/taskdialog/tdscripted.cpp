@@ -78,8 +78,8 @@ ScriptedDialogs::ScriptedDialogs(float dpiX, float dpiY, const std::string& prog
 
 ScriptedDialogs::~ScriptedDialogs() {
   for (auto& r : running_) {
-    if (r->stepTimer) Loop().RemoveTimer(r->stepTimer);
-    if (r->idleTimer) Loop().RemoveTimer(r->idleTimer);
+    if (r->stepTimer) r->loop->RemoveTimer(r->stepTimer);
+    if (r->idleTimer) r->loop->RemoveTimer(r->idleTimer);
   }
   SetTdPlatform(nullptr);
   SetPrompts(nullptr);
@@ -137,6 +137,7 @@ void ScriptedDialogs::Shown(LayerDialog& d) {
   r->dialog = &d;
   r->index = shown_.size();
   r->createdMs = Loop().NowMs();
+  r->loop = &Loop();
   shown_.emplace_back();
   shown_.back().shownAtMs = r->createdMs;
   Record(d, shown_.back());
@@ -165,17 +166,17 @@ void ScriptedDialogs::Closed(LayerDialog& d) {
   Record(d, shown_[r->index]);
   shown_[r->index].open = false;
   shown_[r->index].closedAtMs = Loop().NowMs();
-  if (r->stepTimer) Loop().RemoveTimer(r->stepTimer);
-  if (r->idleTimer) Loop().RemoveTimer(r->idleTimer);
+  if (r->stepTimer) r->loop->RemoveTimer(r->stepTimer);
+  if (r->idleTimer) r->loop->RemoveTimer(r->idleTimer);
   r->stepTimer = r->idleTimer = 0;
   r->done = true;
 }
 
 void ScriptedDialogs::StartStepTimer(Running& r, int64_t delayMs) {
-  if (r.stepTimer) Loop().RemoveTimer(r.stepTimer);
+  if (r.stepTimer) r.loop->RemoveTimer(r.stepTimer);
   Running* rp = &r;
-  r.stepTimer = Loop().AddTimer(delayMs < 1 ? 1 : delayMs, [this, rp] {
-    Loop().RemoveTimer(rp->stepTimer);
+  r.stepTimer = r.loop->AddTimer(delayMs < 1 ? 1 : delayMs, [this, rp] {
+    rp->loop->RemoveTimer(rp->stepTimer);
     rp->stepTimer = 0;
     RunStep(*rp);
   });
@@ -187,8 +188,8 @@ void ScriptedDialogs::Schedule(Running& r) {
   if (script.steps_.empty()) {
     if (r.idleTimer) return;
     Running* rp = &r;
-    r.idleTimer = Loop().AddTimer(IdleTimeoutMs, [this, rp] {
-      Loop().RemoveTimer(rp->idleTimer);
+    r.idleTimer = r.loop->AddTimer(IdleTimeoutMs, [this, rp] {
+      rp->loop->RemoveTimer(rp->idleTimer);
       rp->idleTimer = 0;
       if (rp->done) return;
       errors_.push_back("dialog " + std::to_string(rp->index) + " (\"" +
@@ -203,7 +204,7 @@ void ScriptedDialogs::Schedule(Running& r) {
       StartStepTimer(r, 1);
       break;
     case DialogScript::Step::kMs:
-      StartStepTimer(r, r.createdMs + step.at - Loop().NowMs());
+      StartStepTimer(r, r.createdMs + step.at - r.loop->NowMs());
       break;
     case DialogScript::Step::kTick:
       if (r.dialog->Ticks() >= step.at)

@@ -131,6 +131,7 @@ class ScriptedDialogs : public DialogRenderer {
     int idleTimer = 0;
     int64_t waitTick = -1;  // the step waits for this tick
     bool done = false;
+    EventLoop* loop = nullptr;  // where its timers run
   };
   void Record(LayerDialog& d, ShownDialog& s);
   Running* Find(LayerDialog& d);
