@@ -286,6 +286,22 @@ TEST_F(ZipEngineTest, UnreadableTreeFailsTheWriteInsteadOfLosingFiles) {
   EXPECT_NE(z.ErrorText(), "");
 }
 
+TEST_F(ZipEngineTest, AbortWhileCollectingWritesNothing) {
+  for (int i = 0; i < 200; ++i) WriteFile(t / ("src/f" + std::to_string(i)), "x");
+  ZipEngine z;
+  Recorder rec;
+  rec.Attach(z);
+  rec.onAbortCheck = [](int32_t& abort) { abort = 1; };
+  ASSERT_EQ(z.PrepareArchive(t / "a.zip"), 1);
+  z.SetEntryRoot(t / "src");
+  EXPECT_EQ(z.AddTree(t / "src/*", 1), 0);
+  EXPECT_LT(rec.added.size(), 200u);
+  rec.onAbortCheck = nullptr;  // even when the request is not repeated
+  EXPECT_EQ(z.WriteAndClose(), 0);
+  EXPECT_EQ(rec.writeEnds, 1);
+  EXPECT_EQ(Names(t.path()), (std::vector<std::string>{"src"}));
+}
+
 TEST_F(ZipEngineTest, PatternAndExclusion) {
   WriteFile(t / "src/a.txt", "a");
   WriteFile(t / "src/b.jpg", "b");
