@@ -177,6 +177,22 @@ TEST_F(Terminal, NoFilterListsEverything) {
   EXPECT_EQ(d.Filter(), "");  // the default is not kept on the item dialog
 }
 
+TEST_F(Terminal, MultipleSelectionAsQuotedNames) {
+  ScriptedChooserInput answers({"\"a\" \"nothere\"", "\"sub\" \"a\"", "\"a\" \"Archive.ZIP\" \"b.txt\""});
+  SetChooserInput(&answers);
+  CmnDialogEx d;
+  ArchiveChooser(d, dir);
+  d.FlagsDialog(6144 | 0x200);
+  ShellObjectPtr items;
+  ASSERT_TRUE(d.ShowOpen(0, 0, &items));
+  EXPECT_EQ(d.FileName(), dir + "/a.zip" + std::string(1, '\0') + dir + "/Archive.ZIP" + std::string(1, '\0') + dir +
+                              "/b.txt");
+  EXPECT_EQ(d.FileTitle(), "a.zip");
+  EXPECT_EQ(d.IShellItemArray_Action(items, 0), 3);
+  EXPECT_TRUE(Contains(answers.Transcript(), "/nothere.zip » est introuvable"));
+  EXPECT_TRUE(Contains(answers.Transcript(), "« " + dir + "/sub » est un dossier."));
+}
+
 TEST_F(Terminal, StartsInDocumentsWhenInitDirIsUnusable) {
   ScriptedChooserInput answers({std::nullopt});
   SetChooserInput(&answers);

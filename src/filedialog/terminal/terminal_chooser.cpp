@@ -187,6 +187,16 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
         continue;
       }
     }
+    // Several files at once, typed as the platform's dialog takes them:
+    // "one.txt" "two.txt".
+    if (spec_.kind == PathPromptSpec::Open && (spec_.options & OFN_ALLOWMULTISELECT_) && text[0] == '"') {
+      if (!ChooseMany(text, hooks)) continue;
+      if (auto code = closed()) return *code;
+      if (hooks.fileOk && !hooks.fileOk()) continue;
+      if (auto code = closed()) return *code;
+      result_ = results_.front();
+      return 0;
+    }
     std::string path = Resolve(text);
     if (!spec_.root.empty()) {
       const std::string root = Normal(spec_.root);
@@ -237,8 +247,47 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
     if (hooks.fileOk && !hooks.fileOk()) continue;
     if (auto code = closed()) return *code;
     result_ = path;
+    results_ = {path};
     return 0;
   }
+}
+
+bool PathPrompt::ChooseMany(const std::string& text, const PathPromptHooks& hooks) {
+  std::vector<std::string> names;
+  std::size_t pos = 0;
+  while ((pos = text.find('"', pos)) != std::string::npos) {
+    const auto end = text.find('"', pos + 1);
+    if (end == std::string::npos) {
+      in_.Print("Fermez les guillemets du dernier nom.");
+      return false;
+    }
+    if (end > pos + 1) names.push_back(text.substr(pos + 1, end - pos - 1));
+    pos = end + 1;
+  }
+  std::vector<std::string> paths;
+  for (const auto& name : names) {
+    std::string path = Resolve(name);
+    if (IsDir(path)) {
+      in_.Print(Quoted(path) + " est un dossier. Choisissez des fichiers.");
+      return false;
+    }
+    if (!spec_.defaultExt.empty() && fs::path(path).filename().string().find('.') == std::string::npos &&
+        !Exists(path))
+      path += "." + spec_.defaultExt;
+    if ((spec_.options & OFN_FILEMUSTEXIST_) && !Exists(path)) {
+      in_.Print("Le fichier " + Quoted(path) + " est introuvable. Vérifiez le nom du fichier et réessayez.");
+      return false;
+    }
+    paths.push_back(path);
+  }
+  if (paths.empty()) {
+    in_.Print("Entrez un nom de fichier.");
+    return false;
+  }
+  results_ = paths;
+  selection_ = paths.front();
+  if (hooks.selectionChanged) hooks.selectionChanged();
+  return true;
 }
 
 // ---- shell items of the file system -------------------------------------------
@@ -344,6 +393,7 @@ class TerminalItemDialog : public ItemDialog {
     current_ = prompt.CurrentFolder();
     if (code == 0) {
       result_ = prompt.Result();
+      results_ = prompt.Results();
       typeIndex_ = GetFileTypeIndex();
     }
     return code;
@@ -359,8 +409,10 @@ class TerminalItemDialog : public ItemDialog {
     return std::make_shared<FsItem>(result_);
   }
   ShellItemArrayPtr GetResults() override {
-    if (save_ || result_.empty()) return nullptr;
-    return std::make_shared<ShellItemList>(std::vector<ShellItemPtr>{GetResult()});
+    if (save_ || results_.empty()) return nullptr;
+    auto list = std::make_shared<ShellItemList>();
+    for (const auto& path : results_) list->Add(std::make_shared<FsItem>(path));
+    return list;
   }
   ShellItemPtr GetFolder() override {
     return MakeItem(prompt_ ? prompt_->CurrentFolder() : current_.empty() ? folder_ : current_);
@@ -382,6 +434,7 @@ class TerminalItemDialog : public ItemDialog {
   uint32_t options_ = 0, typeIndex_ = 0;
   std::vector<std::pair<std::string, std::string>> types_;
   std::string fileName_, folder_, title_, defaultExt_, root_, result_, current_;
+  std::vector<std::string> results_;
   ItemDialogSink* sink_ = nullptr;
   PathPrompt* prompt_ = nullptr;
   std::optional<uint32_t> closeCode_;

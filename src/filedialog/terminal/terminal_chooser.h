@@ -45,6 +45,8 @@ class PathPrompt {
   // 0 with Result() set, kChooserCancelled, or the code of a requested close.
   uint32_t Run(const PathPromptHooks& hooks);
   const std::string& Result() const { return result_; }
+  // Every chosen path: several after a quoted list in a multiple selection.
+  const std::vector<std::string>& Results() const { return results_; }
   const std::string& CurrentFolder() const { return current_; }
   const std::string& Selection() const { return selection_; }
   void SetCurrentFolder(const std::string& folder) { current_ = folder; }
@@ -61,7 +63,9 @@ class PathPrompt {
   bool Confirm(const std::string& question, bool& cancelled);
   PathPromptSpec spec_;
   ChooserInput& in_;
+  bool ChooseMany(const std::string& text, const PathPromptHooks& hooks);
   std::string current_, result_, selection_;
+  std::vector<std::string> results_;
 };
 
 }  // namespace qv
