@@ -279,12 +279,14 @@ void frmMain::ShowProgressDialog() {
   d.Title(kDialogTitle);
   ConnectProgressEvents(d);
 
-  // The process may end from inside the engine's write (a cancel): whatever
-  // this run wrote goes with it, unless the run had already completed.
+  // A cancel ends the process from inside the engine's work, possibly after
+  // the archive was put in place (during the final wait): a cancelled run
+  // leaves no archive. The engine removes its own temporary file, and never
+  // leaves a partial archive after a failure.
   archivePath_ = ArchivePath();
   if (!cleanupId_) {
     cleanupId_ = AddCleanup([this] {
-      if (writing_ && !completed_ && (Cancelled || failed_)) DeleteFile(archivePath_);
+      if (writing_ && !completed_ && Cancelled) DeleteFile(archivePath_);
     });
   }
   ShowModal(TaskDialog2);
