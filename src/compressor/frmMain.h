@@ -85,8 +85,8 @@ class frmMain : public WorkflowForm<cTaskDialog> {
 
   // Archive path fixed when the engine run starts (SourceFolder changes then).
   std::string archivePath_;
-  // Set once the engine run has started, so a cancel or a failure from then on
-  // removes whatever this run wrote.
+  // Set once the engine run has started, so a cancel from then on removes
+  // whatever this run wrote.
   bool writing_ = false;
   // Set once the run got past the point where a cancel can still undo it (the
   // deletion question); from then on the archive stays.
