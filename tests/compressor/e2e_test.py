@@ -285,6 +285,31 @@ class E2E(unittest.TestCase):
         self.assertEqual(self.work_entries(), ["big"])
         self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
 
+    def test_sigterm_during_the_write_leaves_nothing(self):
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=100)
+        p = subprocess.Popen([PROGRAM, folder], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                             env=self.env, cwd=self.work)
+        out = b""
+        os.set_blocking(p.stdout.fileno(), False)
+        end = time.monotonic() + 60
+        while b"Compression :" not in out and time.monotonic() < end:
+            select.select([p.stdout], [], [], 0.1)
+            chunk = p.stdout.read()
+            if chunk:
+                out += chunk
+            if p.poll() is not None:
+                break
+        self.assertIn(b"Compression :", out)
+        p.send_signal(signal.SIGTERM)
+        code = p.wait(timeout=30)
+        p.stdout.close()
+        self.assertEqual(code, 1, out.decode("utf-8", "replace"))
+        # Neither the archive nor its temporary file is left beside the folder.
+        self.assertEqual(self.work_entries(), ["big"])
+        self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
+
     def test_pty_plain_run_shows_the_dialog(self):
         folder = os.path.join(self.work, "photos")
         make_folder(folder, big=40)

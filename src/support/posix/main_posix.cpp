@@ -1,12 +1,67 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
 
+#include "support/eventloop.h"
 #include "support/main_platform.h"
 #include "support/modMain.h"
+#include "support/process.h"
 
 namespace qv {
 
+namespace {
+
+// A termination request (SIGTERM, SIGHUP: a closed terminal, a session
+// logout, `kill`) must not leave a half-written archive or temporary file
+// behind. The handler only writes to a pipe; the loop, which the engine pumps
+// between chunks, then ends the run through EndProcess so the cleanups run. A
+// second request while that is under way ends the process at once.
+int g_termPipe[2] = {-1, -1};
+volatile sig_atomic_t g_termRequested = 0;
+
+void OnTerminationSignal(int sig) {
+  if (g_termRequested) {
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+    return;
+  }
+  g_termRequested = 1;
+  char c = 1;
+  if (g_termPipe[1] >= 0) (void)!::write(g_termPipe[1], &c, 1);
+}
+
+void InstallTerminationHandlers() {
+  if (g_termPipe[0] >= 0 || ::pipe(g_termPipe) != 0) return;
+  for (int fd : g_termPipe) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  Loop().WatchFd(g_termPipe[0], [] {
+    char buf[16];
+    while (::read(g_termPipe[0], buf, sizeof buf) > 0) {
+    }
+    EndProcess(kExitCancelled);
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminationSignal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &sa, nullptr);
+  }
+}
+
+}  // namespace
+
 namespace mainplatform {
-void* Startup() { return nullptr; }
+void* Startup() {
+  InstallTerminationHandlers();
+  return nullptr;
+}
 void Shutdown(void*) {}
 }  // namespace mainplatform
 
