@@ -236,6 +236,12 @@ class E2E(unittest.TestCase):
         self.assertIn("Voulez-vous supprimer le dossier qui vient d'être compressé ?", r.output)
         self.assert_archive(folder + ".zip", expected)
         self.assertTrue(os.path.isdir(folder))
+        # The next run without a path starts where the last folder was, and a
+        # chooser left without an answer ends the run as a cancel.
+        r = self.run_lines([], "")
+        self.assertEqual(r.code, 1, r.output)
+        self.assertIn(" dans " + self.work + " :", r.output)
+        self.assertNotIn("Voulez-vous crypter", r.output)
 
     def test_missing_folder_fails(self):
         r = self.run_lines([os.path.join(self.work, "absent")])
