@@ -758,6 +758,10 @@ void cTaskDialog::OnCreated(WindowHandle hwnd, bool navigated) {
   createdMs_ = Loop().NowMs();
   lastTickMs_ = createdMs_;
   ScanButtons();
+  // Task dialogs that draw their content with ordinary child windows (Wine's
+  // comctl32, for one) have no content host: the dialog window itself hosts
+  // the injected controls, in the same client coordinates as its buttons.
+  if (!hWndDUI_) hWndDUI_ = hwnd;
   try {
     DecorateButtons();
   } catch (...) {
@@ -1091,7 +1095,9 @@ void cTaskDialog::Relayout() {
   move(kInput, hWndInput_);
   if (hWndDUI_) {
     platform_->InvalidateRect(hWndDUI_, true);
-    if (dpiScaleY_ == 1.0f) {
+    // Fitting the dialog around its content host means nothing when the
+    // dialog is its own host; it would only grow at each relayout.
+    if (dpiScaleY_ == 1.0f && hWndDUI_ != hWndDlg_) {
       TdRect c = platform_->GetClientRect(hWndDUI_);
       platform_->SetWindowPos(hWndDlg_, 0, 0, c.Width(), c.Height() + 28, false, true);
     }

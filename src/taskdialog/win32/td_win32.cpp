@@ -493,6 +493,10 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
     DLLVERSIONINFO info{};
     info.cbSize = sizeof info;  // 20 bytes
     if (get && SUCCEEDED(get(&info))) v6_ = info.dwMajorVersion > 5;
+    // The version number alone is not to be trusted: some version-6 libraries
+    // (Wine's) report 5.81. The library the program's manifest bound is
+    // version 6 when it can show task dialogs, which only version 6 exports.
+    if (!v6_) v6_ = GetProcAddress(comctl, "TaskDialogIndirect") != nullptr;
     FreeLibrary(comctl);
     return v6_;
   }
