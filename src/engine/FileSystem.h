@@ -50,6 +50,14 @@ bool SetModificationTime(const std::string& path, int64_t mtime);
 // A short random tag for temporary names.
 std::string RandomTag();
 
+// Mark of the Web: the zone a downloaded file carries (Windows keeps it in the
+// file's "Zone.Identifier" stream), so that what comes out of a downloaded
+// archive is treated as downloaded too. ReadZone answers empty when the file
+// has none (and always off Windows, which has no such mark); WriteZone does
+// nothing for an empty zone.
+std::string ReadZone(const std::string& path);
+void WriteZone(const std::string& path, const std::string& zone);
+
 // Makes libarchive's own name conversions (which follow the locale of the
 // calling thread on POSIX) work in UTF-8 for the life of the object, without
 // touching the locale of the rest of the program.

@@ -487,6 +487,8 @@ struct ZipEngine::Impl {
     // from inside an event): everything needed is taken now.
     const std::string archive = openPath;
     const std::map<std::string, int64_t> compressed = CompressedSizes();
+    // Files from a downloaded archive are downloaded files too.
+    const std::string zone = fs::ReadZone(archive);
     fs::Utf8LocaleScope locale;
 
     // First pass: names, types, what is to be written, and the total weight.
@@ -627,6 +629,12 @@ struct ZipEngine::Impl {
         out.Discard();
         ++failures;
         continue;
+      }
+      if (!zone.empty()) {
+        // The mark goes on the file in place (a stream does not always follow
+        // a rename); writing it touches the file, so its time is set again.
+        fs::WriteZone(target, zone);
+        fs::SetModificationTime(target, p.mtime);
       }
       ++written;
       if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Aborted();

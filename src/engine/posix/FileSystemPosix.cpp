@@ -108,6 +108,10 @@ Utf8LocaleScope::~Utf8LocaleScope() {
 
 int32_t DefaultNameCodePage() { return 850; }
 
+// No zone marks outside Windows.
+std::string ReadZone(const std::string&) { return {}; }
+void WriteZone(const std::string&, const std::string&) {}
+
 }  // namespace qv::fs
 
 namespace qv::fs {

@@ -154,6 +154,32 @@ std::string RandomTag() {
   return tag;
 }
 
+std::string ReadZone(const std::string& path) {
+  HANDLE h = CreateFileW(Wide(path + ":Zone.Identifier").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  // A zone is a few lines of text; an archive from outside may carry anything,
+  // so a stream too large to be one is not copied.
+  constexpr DWORD kMax = 64 * 1024;
+  std::string zone(kMax + 1, '\0');
+  DWORD got = 0, total = 0;
+  while (total <= kMax && ReadFile(h, zone.data() + total, kMax + 1 - total, &got, nullptr) && got)
+    total += got;
+  CloseHandle(h);
+  zone.resize(total > kMax ? 0 : total);
+  return zone;
+}
+
+void WriteZone(const std::string& path, const std::string& zone) {
+  if (zone.empty()) return;
+  HANDLE h = CreateFileW(Wide(path + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(h, zone.data(), static_cast<DWORD>(zone.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
 // Names go through wide strings on Windows: nothing depends on the locale.
 Utf8LocaleScope::Utf8LocaleScope() {}
 Utf8LocaleScope::~Utf8LocaleScope() {}
