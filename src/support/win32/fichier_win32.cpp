@@ -26,6 +26,12 @@ bool DeleteToRecycleBin(const std::string& path, bool silent) {
   if (path.empty()) return false;
   // The source list ends with two NULs: the string's own and one more.
   std::wstring from = Wide(path);
+  // A folder named with its trailing backslash (as the compressor holds it
+  // after the run) is reported deleted by some shells that leave it in place;
+  // only a drive's root keeps its backslash.
+  while (from.size() > 1 && (from.back() == L'\\' || from.back() == L'/') &&
+         !(from.size() == 3 && from[1] == L':'))
+    from.pop_back();
   from.push_back(L'\0');
   SHFILEOPSTRUCTW op{};
   op.hwnd = nullptr;
