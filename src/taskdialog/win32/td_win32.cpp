@@ -20,6 +20,7 @@
 #undef GetWindowLong
 #undef SetWindowLong
 
+#include <algorithm>
 #include <list>
 #include <map>
 #include <memory>
@@ -141,6 +142,42 @@ void Fill(NativeRecord& n, const TaskDialogConfig& c) {
   t.cxWidth = c.cxWidth;
 }
 
+// A task dialog drawn with ordinary child windows (Wine's comctl32) updates
+// a text in place without a new layout, so its label keeps the size of the
+// old text and a longer one is cut: the three blanks a progress footer starts
+// with would hide every percentage after them. The label that now shows the
+// text is widened up to the dialog's right margin, and made taller when the
+// text needs it. A dialog with a content host lays its texts out itself.
+void FitUpdatedLabel(HWND dialog, const std::wstring& text) {
+  if (text.empty() || FindWindowExW(dialog, nullptr, L"DirectUIHWND", nullptr)) return;
+  for (HWND child = FindWindowExW(dialog, nullptr, L"Static", nullptr); child;
+       child = FindWindowExW(dialog, child, L"Static", nullptr)) {
+    int length = GetWindowTextLengthW(child);
+    if (length != static_cast<int>(text.size())) continue;
+    std::wstring shown(static_cast<size_t>(length) + 1, L'\0');
+    shown.resize(static_cast<size_t>(GetWindowTextW(child, shown.data(), length + 1)));
+    if (shown != text) continue;
+    RECT label{}, client{};
+    GetWindowRect(child, &label);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&label), 2);
+    GetClientRect(dialog, &client);
+    // The right margin is the one the label's left edge keeps from the
+    // dialog's left side, as the dialog's own layout does.
+    LONG width = std::max<LONG>(label.right - label.left, client.right - 2 * label.left);
+    RECT need{0, 0, width, 0};
+    HDC dc = GetDC(child);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(child, dc);
+    LONG height = std::max<LONG>(label.bottom - label.top, need.bottom - need.top);
+    SetWindowPos(child, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(child, nullptr, TRUE);
+    return;
+  }
+}
+
 struct EnumData {
   TdEnumProc proc;
   intptr_t ref;
@@ -256,8 +293,13 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
                        intptr_t lParam) override {
     HWND h = reinterpret_cast<HWND>(hwnd);
     switch (msg) {
+      case TDM_UPDATE_ELEMENT_TEXT: {
+        std::wstring w = W(lParam ? reinterpret_cast<const char*>(lParam) : "");
+        LRESULT r = ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(w.c_str()));
+        FitUpdatedLabel(h, w);
+        return r;
+      }
       case TDM_SET_ELEMENT_TEXT:
-      case TDM_UPDATE_ELEMENT_TEXT:
       case EM_SETCUEBANNER:
       case WM_SETTEXT: {
         // The control copies the text; the wide copy only has to live for the call.
