@@ -25,6 +25,11 @@
 //   gone                 waits until the current window is destroyed
 //   sleep <ms>           waits
 //   exit <code>          waits for the program's end and checks its exit code
+//
+// qvwinedriver --record <file> <anything>: appends the text after <file> to <file>
+// as one UTF-8 line and ends. The tests make it the shell's "open" command for
+// folders, so a program's request to show a folder is written down instead of
+// opening a file-manager window.
 // Exit status: 0 when every step passed, 1 on a failed step (with the reason and
 // the windows seen), 2 on a bad script, 3 when the watchdog fired.
 #include <windows.h>
@@ -362,7 +367,32 @@ class Runner {
 
 }  // namespace
 
+int Record(const wchar_t* file) {
+  // The raw command line keeps the quotes and blanks of the request.
+  std::wstring line = GetCommandLineW();
+  size_t at = line.find(file);
+  std::wstring rest = at == std::wstring::npos ? line : line.substr(at + wcslen(file));
+  if (!rest.empty() && rest[0] == L'"') rest.erase(0, 1);
+  rest = Trim(rest);
+  if (rest.size() >= 2 && rest.front() == L'"' && rest.back() == L'"')
+    rest = rest.substr(1, rest.size() - 2);
+  rest += L"\r\n";
+  int n = WideCharToMultiByte(CP_UTF8, 0, rest.data(), static_cast<int>(rest.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, rest.data(), static_cast<int>(rest.size()), bytes.data(), n,
+                      nullptr, nullptr);
+  HANDLE f = CreateFileW(file, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return 1;
+  DWORD written = 0;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc >= 3 && wcscmp(argv[1], L"--record") == 0) return Record(argv[2]);
   if (argc != 2 && argc != 3) {
     Write(L"usage : qvwinedriver <script> [<dossier d'échange>]\n");
     return 2;
