@@ -12,6 +12,11 @@ for spec in "Quorvelpack|Compresser un dossier" "Quorvelunpack|Décompresser un 
   if [ -f "$PROGRAMS/$program.exe" ]; then
     python3 "$HERE/check_resources.py" "$PROGRAMS/$program.exe" "$program" "${spec#*|}" ||
       fail "resources of $program.exe"
+    # One file that runs on a bare Windows: libarchive, zlib and the C++
+    # runtime linked in, only DLLs of the system imported.
+    foreign="$(objdump -p "$PROGRAMS/$program.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+      grep -vixE '(advapi32|bcrypt|comctl32|comdlg32|crypt32|gdi32|imm32|kernel32|msvcrt|ole32|oleaut32|shell32|shlwapi|user32|uxtheme|version|ws2_32)\.dll' || true)"
+    [ -z "$foreign" ] || fail "$program.exe imports DLLs that a bare Windows lacks: $foreign"
     checked=$((checked + 1))
   elif [ "${QV_WINE_REQUIRE_PROGRAMS:-0}" = 1 ]; then
     fail "$PROGRAMS/$program.exe is not built"
