@@ -10,7 +10,7 @@ QV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev python3 7zip zip unzip li
                   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev time zlib1g-dev)
 
 # What the Wine tests need on top of the cross compiler (scripts/wine-env).
-QV_WINE_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick)
+QV_WINE_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick locales)
 
 qv_log() { printf '== %s\n' "$*" >&2; }
 

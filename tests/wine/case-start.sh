@@ -32,7 +32,7 @@ cat >"$WORK/pack.txt" <<STEPS
 watchdog 60000
 timeout 20000
 start "$PACK"
-window Sélectionnez un dossier à Compresser | Nom du fichier
+window Sélectionnez un dossier à Compresser
 screenshot folder-chooser
 settext Edit 1 $(qv_wine_path "$src")
 click-id 1
