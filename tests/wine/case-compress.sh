@@ -80,6 +80,21 @@ if 7zz t -p'mauvais' "$src.zip" >/dev/null 2>&1; then fail "7-Zip accepts a wron
 [ -d "$src" ] || fail "the folder was removed after No"
 expect_opened "$WORK"
 
+# The password dialog cancelled: the run ends as cancelled, nothing written.
+rm -f "$src.zip"
+cat >"$WORK/password-cancel.txt" <<STEPS
+watchdog 60000
+timeout 20000
+start "$PACK" §"$(qv_wine_path "$src")"
+window $title | Chiffrage AES (compatible 7-Zip/WinZip)
+settext Edit 1 $password
+td-click 2
+exit 1
+STEPS
+run_driver "$WORK/password-cancel.txt" || fail "password dialog cancelled"
+[ ! -e "$src.zip" ] || fail "an archive was written after the password dialog was cancelled"
+expect_nothing_opened
+
 # --- "#" and Yes: the archive written, the folder in the recycle bin.
 src="$WORK/À jeter"
 make_folder "$src"

@@ -113,6 +113,28 @@ mkdir -p "$WORK/big"
 for i in 1 2 3 4; do head -c 30000000 /dev/urandom >"$WORK/big/part $i.bin"; done
 (cd "$WORK/big" && 7zz a -tzip -mx0 -mem=AES256 -p'grand' "$WORK/Grande archive.zip" . >/dev/null) ||
   fail "7zz could not write the large archive"
+# Cancelled while extracting: status 1, the archive kept despite "#", no
+# temporary file left, nothing opened.
+cat >"$WORK/large-cancel.txt" <<STEPS
+watchdog 90000
+timeout 30000
+start "$UNPACK" #$(qv_wine_path "$WORK/Grande archive.zip")
+window $title | Autorisation requise
+settext Edit 1 grand
+td-click 1
+window $title | Décompression en cours...
+expect     Décompression : 
+td-click 101
+expect Annulation...
+exit 1
+STEPS
+run_driver "$WORK/large-cancel.txt" || fail "extraction cancelled"
+[ -f "$WORK/Grande archive.zip" ] || fail "the archive was deleted after a cancel"
+leftovers="$(find "$WORK/Grande archive" -name '*.qvtmp' 2>/dev/null)"
+[ -z "$leftovers" ] || fail "temporary files left after the cancel: $leftovers"
+expect_nothing_opened
+rm -rf "$WORK/Grande archive"
+
 cat >"$WORK/large.txt" <<STEPS
 watchdog 90000
 timeout 30000
