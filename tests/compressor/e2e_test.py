@@ -143,6 +143,25 @@ class E2E(unittest.TestCase):
             self.assertEqual(tree(out), expected)
             shutil.rmtree(out)
 
+    def start_writing(self, folder):
+        """Starts a line-mode run on `folder` and returns once the write is
+        under way: the process and what it printed so far."""
+        p = subprocess.Popen([PROGRAM, folder], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                             env=self.env, cwd=self.work)
+        out = b""
+        os.set_blocking(p.stdout.fileno(), False)
+        end = time.monotonic() + 60
+        while b"Compression :" not in out and time.monotonic() < end:
+            select.select([p.stdout], [], [], 0.1)
+            chunk = p.stdout.read()
+            if chunk:
+                out += chunk
+            if p.poll() is not None:
+                break
+        self.assertIn(b"Compression :", out)
+        return p, out
+
     def work_entries(self):
         return sorted(os.listdir(self.work))
 
@@ -263,21 +282,7 @@ class E2E(unittest.TestCase):
     def test_cancel_with_sigint_leaves_nothing(self):
         folder = os.path.join(self.work, "big")
         make_folder(folder, big=100)
-        p = subprocess.Popen([PROGRAM, folder], stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             env=self.env, cwd=self.work)
-        out = b""
-        # Interrupt once the write is under way.
-        os.set_blocking(p.stdout.fileno(), False)
-        end = time.monotonic() + 60
-        while b"Compression :" not in out and time.monotonic() < end:
-            select.select([p.stdout], [], [], 0.1)
-            chunk = p.stdout.read()
-            if chunk:
-                out += chunk
-            if p.poll() is not None:
-                break
-        self.assertIn(b"Compression :", out)
+        p, out = self.start_writing(folder)
         clicked = time.monotonic()
         p.send_signal(signal.SIGINT)
         code = p.wait(timeout=30)
@@ -294,20 +299,7 @@ class E2E(unittest.TestCase):
     def test_sigterm_during_the_write_leaves_nothing(self):
         folder = os.path.join(self.work, "big")
         make_folder(folder, big=100)
-        p = subprocess.Popen([PROGRAM, folder], stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                             env=self.env, cwd=self.work)
-        out = b""
-        os.set_blocking(p.stdout.fileno(), False)
-        end = time.monotonic() + 60
-        while b"Compression :" not in out and time.monotonic() < end:
-            select.select([p.stdout], [], [], 0.1)
-            chunk = p.stdout.read()
-            if chunk:
-                out += chunk
-            if p.poll() is not None:
-                break
-        self.assertIn(b"Compression :", out)
+        p, out = self.start_writing(folder)
         p.send_signal(signal.SIGTERM)
         code = p.wait(timeout=30)
         p.stdout.close()

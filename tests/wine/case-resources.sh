@@ -7,10 +7,10 @@ python3 "$HERE/check_resources.py" "$HARNESS/bin/qvwinesample.exe" "Essai Quorve
   "Programme d'essai du banc Wine" || fail "resources of the sample"
 
 checked=0
-for spec in "Quorvelpack|Compresser un dossier" "Quorvelunpack|Décompresser un fichier Zip"; do
-  program="${spec%%|*}"
+for entry in "Quorvelpack|Compresser un dossier" "Quorvelunpack|Décompresser un fichier Zip"; do
+  program="${entry%%|*}"
   if [ -f "$PROGRAMS/$program.exe" ]; then
-    python3 "$HERE/check_resources.py" "$PROGRAMS/$program.exe" "$program" "${spec#*|}" ||
+    python3 "$HERE/check_resources.py" "$PROGRAMS/$program.exe" "$program" "${entry#*|}" ||
       fail "resources of $program.exe"
     # One file that runs on a bare Windows: libarchive, zlib and the C++
     # runtime linked in, only DLLs of the system imported.

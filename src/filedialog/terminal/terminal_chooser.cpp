@@ -61,10 +61,10 @@ std::string PathPrompt::Resolve(const std::string& typed) const {
 }
 
 bool PathPrompt::MatchesFilter(const std::string& name) const {
-  if (spec_.types.empty()) return true;
-  std::size_t index = spec_.typeIndex;
-  if (index < 1 || index > spec_.types.size()) index = 1;
-  std::stringstream patterns(spec_.types[index - 1].second);
+  if (request_.types.empty()) return true;
+  std::size_t index = request_.typeIndex;
+  if (index < 1 || index > request_.types.size()) index = 1;
+  std::stringstream patterns(request_.types[index - 1].second);
   std::string pattern;
   while (std::getline(patterns, pattern, ';')) {
     pattern = TrimBlanks(pattern);
@@ -90,7 +90,7 @@ std::vector<std::string> PathPrompt::Complete(const std::string& typed) const {
     std::error_code ec2;
     if (it->is_directory(ec2)) {
       out.push_back(dirText + name + "/");
-    } else if (spec_.kind != PathPromptSpec::Folder && MatchesFilter(name)) {
+    } else if (request_.kind != PathPromptRequest::Folder && MatchesFilter(name)) {
       out.push_back(dirText + name);
     }
   }
@@ -107,7 +107,7 @@ std::vector<std::string> PathPrompt::Listing() const {
     std::error_code ec2;
     if (it->is_directory(ec2)) {
       dirs.push_back(name + "/");
-    } else if (spec_.kind != PathPromptSpec::Folder && MatchesFilter(name)) {
+    } else if (request_.kind != PathPromptRequest::Folder && MatchesFilter(name)) {
       files.push_back(name);
     }
   }
@@ -118,17 +118,17 @@ std::vector<std::string> PathPrompt::Listing() const {
 }
 
 std::string PathPrompt::PromptLine() const {
-  std::string title = spec_.title;
+  std::string title = request_.title;
   if (title.empty()) {
-    title = spec_.kind == PathPromptSpec::Folder ? "Sélectionner un dossier"
-            : spec_.kind == PathPromptSpec::Save ? "Enregistrer sous"
+    title = request_.kind == PathPromptRequest::Folder ? "Sélectionner un dossier"
+            : request_.kind == PathPromptRequest::Save ? "Enregistrer sous"
                                                  : "Ouvrir";
   }
   std::string line = title;
-  if (!spec_.types.empty() && spec_.kind != PathPromptSpec::Folder) {
-    std::size_t index = spec_.typeIndex;
-    if (index < 1 || index > spec_.types.size()) index = 1;
-    const auto& type = spec_.types[index - 1];
+  if (!request_.types.empty() && request_.kind != PathPromptRequest::Folder) {
+    std::size_t index = request_.typeIndex;
+    if (index < 1 || index > request_.types.size()) index = 1;
+    const auto& type = request_.types[index - 1];
     line += " (" + type.first + (type.first.find(type.second) == std::string::npos ? " : " + type.second : "") + ")";
   }
   line += " dans " + current_ + " :";
@@ -146,17 +146,17 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
     return hooks.closeRequested ? hooks.closeRequested() : std::nullopt;
   };
   if (current_.empty()) {
-    if (!spec_.startFolder.empty() && spec_.startFolder[0] == '/' && IsDir(spec_.startFolder)) {
-      current_ = Normal(spec_.startFolder);
-    } else if (!spec_.root.empty() && IsDir(spec_.root)) {
-      current_ = Normal(spec_.root);
+    if (!request_.startFolder.empty() && request_.startFolder[0] == '/' && IsDir(request_.startFolder)) {
+      current_ = Normal(request_.startFolder);
+    } else if (!request_.root.empty() && IsDir(request_.root)) {
+      current_ = Normal(request_.root);
     } else {
       const std::string documents = DocumentsFolder();
       current_ = IsDir(documents) ? Normal(documents) : Normal(HomeFolder());
     }
   }
-  const bool folderMode = spec_.kind == PathPromptSpec::Folder;
-  const bool mustExist = (spec_.options & (OFN_FILEMUSTEXIST_ | OFN_PATHMUSTEXIST_)) != 0;
+  const bool folderMode = request_.kind == PathPromptRequest::Folder;
+  const bool mustExist = (request_.options & (OFN_FILEMUSTEXIST_ | OFN_PATHMUSTEXIST_)) != 0;
   for (;;) {
     if (auto code = closed()) return *code;
     if (in_.Interactive()) {
@@ -180,8 +180,8 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
     if (text.empty()) {
       if (folderMode) {
         text = current_;
-      } else if (!spec_.fileName.empty()) {
-        text = spec_.fileName;
+      } else if (!request_.fileName.empty()) {
+        text = request_.fileName;
       } else {
         in_.Print("Entrez un nom de fichier.");
         continue;
@@ -189,7 +189,7 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
     }
     // Several files at once, typed as the platform's dialog takes them:
     // "one.txt" "two.txt".
-    if (spec_.kind == PathPromptSpec::Open && (spec_.options & OFN_ALLOWMULTISELECT_) && text[0] == '"') {
+    if (request_.kind == PathPromptRequest::Open && (request_.options & OFN_ALLOWMULTISELECT_) && text[0] == '"') {
       if (!ChooseMany(text, hooks)) continue;
       if (auto code = closed()) return *code;
       if (hooks.fileOk && !hooks.fileOk()) continue;
@@ -198,8 +198,8 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
       return 0;
     }
     std::string path = Resolve(text);
-    if (!spec_.root.empty()) {
-      const std::string root = Normal(spec_.root);
+    if (!request_.root.empty()) {
+      const std::string root = Normal(request_.root);
       if (path != root && path.compare(0, root.size() + 1, root == "/" ? "/" : root + "/") != 0) {
         in_.Print("Le dossier " + Quoted(path) + " est en dehors de " + Quoted(root) + ".");
         continue;
@@ -223,18 +223,18 @@ uint32_t PathPrompt::Run(const PathPromptHooks& hooks) {
       }
     } else {
       const std::string name = fs::path(path).filename().string();
-      if (!spec_.defaultExt.empty() && name.find('.') == std::string::npos && !Exists(path))
-        path += "." + spec_.defaultExt;
+      if (!request_.defaultExt.empty() && name.find('.') == std::string::npos && !Exists(path))
+        path += "." + request_.defaultExt;
       const std::string parent = fs::path(path).parent_path().string();
-      if ((mustExist || spec_.kind == PathPromptSpec::Save) && !IsDir(parent.empty() ? "/" : parent)) {
+      if ((mustExist || request_.kind == PathPromptRequest::Save) && !IsDir(parent.empty() ? "/" : parent)) {
         in_.Print("Le chemin " + Quoted(parent) + " est introuvable. Vérifiez le chemin et réessayez.");
         continue;
       }
-      if (spec_.kind == PathPromptSpec::Open && (spec_.options & OFN_FILEMUSTEXIST_) && !Exists(path)) {
+      if (request_.kind == PathPromptRequest::Open && (request_.options & OFN_FILEMUSTEXIST_) && !Exists(path)) {
         in_.Print("Le fichier " + Quoted(path) + " est introuvable. Vérifiez le nom du fichier et réessayez.");
         continue;
       }
-      if (spec_.kind == PathPromptSpec::Save && (spec_.options & OFN_OVERWRITEPROMPT_) && Exists(path)) {
+      if (request_.kind == PathPromptRequest::Save && (request_.options & OFN_OVERWRITEPROMPT_) && Exists(path)) {
         bool cancelled = false;
         const bool yes = Confirm(Quoted(path) + " existe déjà. Voulez-vous le remplacer ?", cancelled);
         if (cancelled) return kChooserCancelled;
@@ -271,10 +271,10 @@ bool PathPrompt::ChooseMany(const std::string& text, const PathPromptHooks& hook
       in_.Print(Quoted(path) + " est un dossier. Choisissez des fichiers.");
       return false;
     }
-    if (!spec_.defaultExt.empty() && fs::path(path).filename().string().find('.') == std::string::npos &&
+    if (!request_.defaultExt.empty() && fs::path(path).filename().string().find('.') == std::string::npos &&
         !Exists(path))
-      path += "." + spec_.defaultExt;
-    if ((spec_.options & OFN_FILEMUSTEXIST_) && !Exists(path)) {
+      path += "." + request_.defaultExt;
+    if ((request_.options & OFN_FILEMUSTEXIST_) && !Exists(path)) {
       in_.Print("Le fichier " + Quoted(path) + " est introuvable. Vérifiez le nom du fichier et réessayez.");
       return false;
     }
@@ -358,18 +358,18 @@ class TerminalItemDialog : public ItemDialog {
   void Unadvise() override { sink_ = nullptr; }
 
   uint32_t Show(std::intptr_t) override {
-    PathPromptSpec spec;
+    PathPromptRequest request;
     const bool folders = !save_ && (options_ & FOS_PICKFOLDERS_);
-    spec.kind = folders ? PathPromptSpec::Folder : save_ ? PathPromptSpec::Save : PathPromptSpec::Open;
-    spec.title = title_;
-    spec.startFolder = folder_;
-    spec.types = types_;
-    spec.typeIndex = GetFileTypeIndex();
-    spec.defaultExt = defaultExt_;
-    spec.options = options_;
-    spec.fileName = fileName_;
-    spec.root = root_;
-    PathPrompt prompt(spec, TerminalChooserInput());
+    request.kind = folders ? PathPromptRequest::Folder : save_ ? PathPromptRequest::Save : PathPromptRequest::Open;
+    request.title = title_;
+    request.startFolder = folder_;
+    request.types = types_;
+    request.typeIndex = GetFileTypeIndex();
+    request.defaultExt = defaultExt_;
+    request.options = options_;
+    request.fileName = fileName_;
+    request.root = root_;
+    PathPrompt prompt(request, TerminalChooserInput());
     prompt_ = &prompt;
     closeCode_.reset();
     if (sink_) sink_->OnTypeChange();  // the dialog is up
@@ -530,11 +530,11 @@ class TerminalPlatform : public ChooserPlatform {
   bool PostLegacyCancel(std::intptr_t, int32_t) override { return false; }
 
   ShellItemPtr BrowseForFolder(BrowseRecord& record, BrowseSink* sink) override {
-    PathPromptSpec spec;
-    spec.kind = PathPromptSpec::Folder;
-    spec.title = record.hint;
-    spec.root = PathOf(record.root);
-    PathPrompt prompt(spec, TerminalChooserInput());
+    PathPromptRequest request;
+    request.kind = PathPromptRequest::Folder;
+    request.title = record.hint;
+    request.root = PathOf(record.root);
+    PathPrompt prompt(request, TerminalChooserInput());
     TerminalBrowserWindow window(prompt, record.hint);
     if (sink) sink->OnBrowseNotify(window, 1, 0, nullptr, "");
     PathPromptHooks hooks;

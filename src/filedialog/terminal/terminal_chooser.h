@@ -17,7 +17,7 @@ namespace qv {
 ChooserInput& TerminalChooserInput();
 
 // One question of the chooser.
-struct PathPromptSpec {
+struct PathPromptRequest {
   enum Kind { Open, Save, Folder } kind = Open;
   std::string title;
   std::string startFolder;  // "" or missing: the Documents folder
@@ -41,7 +41,7 @@ struct PathPromptHooks {
 
 class PathPrompt {
  public:
-  PathPrompt(PathPromptSpec spec, ChooserInput& input) : spec_(std::move(spec)), in_(input) {}
+  PathPrompt(PathPromptRequest request, ChooserInput& input) : request_(std::move(request)), in_(input) {}
   // 0 with Result() set, kChooserCancelled, or the code of a requested close.
   uint32_t Run(const PathPromptHooks& hooks);
   const std::string& Result() const { return result_; }
@@ -50,7 +50,7 @@ class PathPrompt {
   const std::string& CurrentFolder() const { return current_; }
   const std::string& Selection() const { return selection_; }
   void SetCurrentFolder(const std::string& folder) { current_ = folder; }
-  void SetTitle(const std::string& title) { spec_.title = title; }
+  void SetTitle(const std::string& title) { request_.title = title; }
 
   // Helpers, public for tests.
   std::string Resolve(const std::string& typed) const;
@@ -61,7 +61,7 @@ class PathPrompt {
  private:
   std::string PromptLine() const;
   bool Confirm(const std::string& question, bool& cancelled);
-  PathPromptSpec spec_;
+  PathPromptRequest request_;
   ChooserInput& in_;
   bool ChooseMany(const std::string& text, const PathPromptHooks& hooks);
   std::string current_, result_, selection_;

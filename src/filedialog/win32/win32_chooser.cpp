@@ -607,9 +607,9 @@ UINT_PTR CALLBACK LegacyHook(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam
     if (msg == WM_NOTIFY && lParam) {
       auto* notify = reinterpret_cast<OFNOTIFYW*>(lParam);
       if (notify->hdr.code == static_cast<UINT>(CDN_SELCHANGE)) {
-        const LRESULT spec = SendMessageW(GetParent(dialog), CDM_GETSPEC, 0, 0);
+        const LRESULT specLength = SendMessageW(GetParent(dialog), CDM_GETSPEC, 0, 0);
         const int32_t before = show->record->maxFile;
-        show->sink->OnSelChange(*show->record, static_cast<int32_t>(spec));
+        show->sink->OnSelChange(*show->record, static_cast<int32_t>(specLength));
         if (show->record->maxFile != before && notify->lpOFN) {
           // Grow the buffer the dialog writes into while the user selects.
           std::wstring grown(static_cast<std::size_t>(show->record->maxFile), L'\0');
