@@ -47,15 +47,7 @@ void MakeTree(const std::string& root) {
 
 int32_t Pack(const std::string& folder, const std::string& archive, const std::string& password = "") {
   ZipEngine z;
-  if (z.PrepareArchive(archive) != 1) return -100;
-  if (!password.empty()) {
-    z.SetCipher(4);
-    z.SetKeyBits(256);
-    z.SetArchivePassword(password);
-  }
-  z.SetEntryRoot(folder);
-  z.AddTree(folder + "/*", 1);
-  return z.WriteAndClose();
+  return qvtest::Pack(z, folder, archive, password);
 }
 
 int32_t Unpack(const std::string& archive, const std::string& dest, const std::string& password = "",

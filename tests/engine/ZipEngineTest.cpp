@@ -14,6 +14,7 @@
 
 using qv::ZipEngine;
 using qvtest::Names;
+using qvtest::Pack;
 using qvtest::RawZip;
 using qvtest::ReadFile;
 using qvtest::TempDir;
@@ -66,18 +67,6 @@ void MakeSampleTree(const std::string& root) {
   ::symlink("..", (root + "/data/boucle").c_str());
 }
 
-int32_t Pack(ZipEngine& z, const std::string& folder, const std::string& archive,
-             const std::string& password = "") {
-  if (z.PrepareArchive(archive) != 1) return -100;
-  if (!password.empty()) {
-    z.SetCipher(4);
-    z.SetKeyBits(256);
-    z.SetArchivePassword(password);
-  }
-  z.SetEntryRoot(folder);
-  z.AddTree(folder + "/*", 1);
-  return z.WriteAndClose();
-}
 
 std::map<std::string, std::string> WithoutLinks(std::map<std::string, std::string> t) {
   for (auto it = t.begin(); it != t.end();) it = it->first.back() == '@' ? t.erase(it) : std::next(it);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/ZipEngine.h"
+
 namespace qvtest {
 namespace stdfs = std::filesystem;
 
@@ -215,5 +217,21 @@ class RawZip {
   }
   std::vector<Item> items_;
 };
+
+// Writes `folder` into `archive` the way the compressor does (AES-256 when a
+// password is given); answers WriteAndClose's result, -100 when the archive
+// cannot even be prepared.
+inline int32_t Pack(qv::ZipEngine& z, const std::string& folder, const std::string& archive,
+                    const std::string& password = "") {
+  if (z.PrepareArchive(archive) != 1) return -100;
+  if (!password.empty()) {
+    z.SetCipher(4);
+    z.SetKeyBits(256);
+    z.SetArchivePassword(password);
+  }
+  z.SetEntryRoot(folder);
+  z.AddTree(folder + "/*", 1);
+  return z.WriteAndClose();
+}
 
 }  // namespace qvtest

@@ -747,8 +747,12 @@ void TerminalRenderer::Draw(LayerDialog& d, bool final) {
     if (!hint.empty()) lines.push_back(std::string(" ") + kDim + hint + kReset);
   }
 
-  // Rewrite in place: back to the first line drawn, each line cleared and
-  // written again, anything left from a longer drawing erased.
+  Redraw(lines);
+}
+
+// Rewrite in place: back to the first line drawn, each line cleared and written
+// again, anything left from a longer drawing erased, so an update never flickers.
+void TerminalRenderer::Redraw(const std::vector<std::string>& lines) {
   std::string out;
   if (drawnLines_ > 1) out += "\r\x1b[" + std::to_string(drawnLines_ - 1) + "A";
   else if (drawnLines_ == 1) out += "\r";
@@ -895,16 +899,7 @@ void TerminalRenderer::KeysForQuestion() {
   lines.push_back("  " + button("Oui", questionFocus_ == 0) + "  " +
                   button("Non", questionFocus_ == 1));
   if (!questionAnswered_) lines.push_back(std::string(" ") + kDim + "o : oui · n : non · Entrée : choix en surbrillance" + kReset);
-  std::string out;
-  if (drawnLines_ > 1) out += "\r\x1b[" + std::to_string(drawnLines_ - 1) + "A";
-  else if (drawnLines_ == 1) out += "\r";
-  for (size_t i = 0; i < lines.size(); ++i) {
-    out += "\x1b[2K" + lines[i];
-    if (i + 1 < lines.size()) out += "\r\n";
-  }
-  out += "\x1b[J";
-  Write(out);
-  drawnLines_ = static_cast<int>(lines.size());
+  Redraw(lines);
 }
 
 // ---------------------------------------------------------------------------

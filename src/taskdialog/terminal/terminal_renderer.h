@@ -71,6 +71,7 @@ class TerminalRenderer : public DialogRenderer {
   void EnterRaw();
   void LeaveRaw();
   void Draw(LayerDialog& d, bool final);
+  void Redraw(const std::vector<std::string>& lines);
   void ScheduleDraw(LayerDialog& d);
   void Erase();
   void OnKeys();
