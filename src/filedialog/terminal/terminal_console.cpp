@@ -3,7 +3,6 @@
 // from descriptor 0 so that nothing past the answer line is consumed: the
 // lines that follow belong to the next dialogs of the run.
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <cstdio>
 
 #include "filedialog/terminal/terminal_chooser.h"
+#include "support/rawterminal.h"
 #include "support/text.h"
 
 namespace qv {
@@ -70,25 +70,18 @@ class LineModeInput : public ChooserInput {
   }
 };
 
+// Raw keys for the prompt's own line editing, for as long as it reads.
 class RawMode {
  public:
-  RawMode() {
-    if (::tcgetattr(0, &saved_) != 0) return;
-    termios raw = saved_;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    active_ = ::tcsetattr(0, TCSANOW, &raw) == 0;
-  }
+  RawMode() : active_(EnterRawTerminal(0)) {}
   ~RawMode() {
-    if (active_) ::tcsetattr(0, TCSANOW, &saved_);
+    if (active_) LeaveRawTerminal();
   }
   RawMode(const RawMode&) = delete;
   RawMode& operator=(const RawMode&) = delete;
 
  private:
-  termios saved_{};
-  bool active_ = false;
+  bool active_;
 };
 
 std::string CommonPrefix(const std::vector<std::string>& items) {

@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 
 #include "support/eventloop.h"
 #include "support/process.h"
+#include "support/rawterminal.h"
 #include "support/text.h"
 #include "support/ui.h"
 #include "taskdialog/install.h"
@@ -34,19 +34,6 @@ void OnSigint(int) {
 
 struct sigaction g_oldSigint;
 
-// The terminal settings to put back, whatever way the process ends.
-termios g_savedTermios;
-int g_rawFd = -1;
-
-void RestoreTerminal() {
-  if (g_rawFd >= 0) {
-    tcsetattr(g_rawFd, TCSANOW, &g_savedTermios);
-    // Cursor shown again.
-    ssize_t n = ::write(STDOUT_FILENO, "\x1b[?25h", 6);
-    (void)n;
-    g_rawFd = -1;
-  }
-}
 
 bool Blank(const std::string& s) {
   return s.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -558,31 +545,15 @@ int TerminalRenderer::Columns() const {
 
 void TerminalRenderer::EnterRaw() {
   if (raw_ || !tty_) return;
-  termios t;
-  if (tcgetattr(in_, &t) != 0) return;
-  g_savedTermios = t;
-  g_rawFd = in_;
-  t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
-  t.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR);
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  tcsetattr(in_, TCSANOW, &t);
+  if (!EnterRawTerminal(in_)) return;
   raw_ = true;
-  cleanupId_ = AddCleanup([] { RestoreTerminal(); });
-  static bool atexitDone = false;
-  if (!atexitDone) {
-    std::atexit([] { RestoreTerminal(); });
-    atexitDone = true;
-  }
   Write("\x1b[?25l");
 }
 
 void TerminalRenderer::LeaveRaw() {
   if (!raw_) return;
-  RestoreTerminal();
+  LeaveRawTerminal();
   raw_ = false;
-  if (cleanupId_) RemoveCleanup(cleanupId_);
-  cleanupId_ = 0;
 }
 
 void TerminalRenderer::ScheduleDraw(LayerDialog& d) {

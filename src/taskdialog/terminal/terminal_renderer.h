@@ -101,7 +101,6 @@ class TerminalRenderer : public DialogRenderer {
   std::string lastFooter_;
   // TTY state.
   bool raw_ = false;
-  int cleanupId_ = 0;
   int drawnLines_ = 0;
   int drawTimer_ = 0;
   int64_t lastDrawMs_ = 0;
