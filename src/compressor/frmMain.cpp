@@ -13,12 +13,6 @@
 namespace qv {
 namespace {
 
-constexpr intptr_t kIconProgress = -8;
-constexpr intptr_t kIconChoice = -6;
-constexpr intptr_t kIconPassword = -7;
-constexpr intptr_t kIconInformation = -3;
-constexpr intptr_t kIconError = -2;
-
 constexpr uint32_t kProgressFlags = TDF_USE_COMMAND_LINKS | TDF_SHOW_PROGRESS_BAR |
                                     TDF_CALLBACK_TIMER;  // 0xA10
 constexpr int32_t kChooseFolderFlags = 6176;             // pick folders, path and file must exist

@@ -21,11 +21,6 @@ inline constexpr const char* kAppName = "Quorvelunpack";
 inline constexpr int32_t kUpdateButton = 300;
 inline constexpr int32_t kOverwriteButton = 200;
 inline constexpr int32_t kAbandonButton = 400;
-inline constexpr intptr_t kIconProgress = -8;
-inline constexpr intptr_t kIconChoice = -6;
-inline constexpr intptr_t kIconPassword = -7;
-inline constexpr intptr_t kIconInformation = -3;
-inline constexpr intptr_t kIconError = -2;
 
 class frmMain : public WorkflowForm<cTaskDialog> {
  public:

@@ -41,6 +41,15 @@ class FormBase {
   int ExitStatus() const { return exitStatus_; }
   void ExitStatus(int status) { exitStatus_ = status; }
 
+  // The stock icons the dialogs of both programs show, as the dialog
+  // component takes them (negative ordinals): main icons of the progress,
+  // choice and password dialogs, footer icons.
+  static constexpr intptr_t kIconProgress = -8;
+  static constexpr intptr_t kIconChoice = -6;
+  static constexpr intptr_t kIconPassword = -7;
+  static constexpr intptr_t kIconInformation = -3;
+  static constexpr intptr_t kIconError = -2;
+
   // Ends the process at once with `status`, without releasing anything: the
   // early ways out of start-up (nothing to do, the engine refused the archive).
   [[noreturn]] void EndRun(int status);
