@@ -12,6 +12,7 @@
 
 #include "engine/EntryNames.h"
 #include "engine/FileSystem.h"
+#include "engine/TempNames.h"
 #include "engine/ZipDirectory.h"
 #include "support/process.h"
 #include "support/text.h"
@@ -118,8 +119,11 @@ class PendingFile {
 
   bool Create() {
     std::string dir = ParentOf(target_);
+    // What a killed run left in this folder goes before we add our own.
+    static std::set<std::string> cleaned;
+    if (cleaned.insert(dir).second) tempnames::RemoveStale(dir.empty() ? "." : dir);
     for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-      temp_ = Join(dir, "." + FileNameOf(target_) + "." + fs::RandomTag() + ".qvtmp");
+      temp_ = Join(dir, tempnames::New());
       file_ = fs::CreateNew(temp_);
     }
     if (!file_) return false;

@@ -169,7 +169,7 @@ exit 1
 STEPS
 run_driver "$WORK/cancel.txt" || fail "cancel"
 [ ! -e "$src.zip" ] || fail "an archive was left after the cancel"
-leftovers="$(find "$WORK" -maxdepth 1 -name '*.qvtmp')"
+leftovers="$(find "$WORK" -maxdepth 1 -name '.qv*.tmp')"
 [ -z "$leftovers" ] || fail "temporary files left after the cancel: $leftovers"
 [ "$(find "$src" -type f | wc -l)" -eq 6 ] || fail "the folder changed after the cancel"
 expect_nothing_opened

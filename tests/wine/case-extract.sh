@@ -130,7 +130,7 @@ exit 1
 STEPS
 run_driver "$WORK/large-cancel.txt" || fail "extraction cancelled"
 [ -f "$WORK/Grande archive.zip" ] || fail "the archive was deleted after a cancel"
-leftovers="$(find "$WORK/Grande archive" -name '*.qvtmp' 2>/dev/null)"
+leftovers="$(find "$WORK/Grande archive" -name '.qv*.tmp' 2>/dev/null)"
 [ -z "$leftovers" ] || fail "temporary files left after the cancel: $leftovers"
 expect_nothing_opened
 rm -rf "$WORK/Grande archive"
