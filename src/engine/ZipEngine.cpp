@@ -220,6 +220,7 @@ struct ZipEngine::Impl {
   std::vector<zipdir::Entry> directory;
   std::set<std::string> utf8Names;  // names known to be UTF-8 (flag or Unicode path field)
   std::string extractPassword;
+  bool allExtracted = false;  // the last extraction left every entry on disk
 
   explicit Impl(ZipEngine& o) : owner(o) {}
 
@@ -475,6 +476,7 @@ struct ZipEngine::Impl {
     int type = 0;  // AE_IFREG, AE_IFDIR, or other (refused)
     bool refused = false;
     bool write = false;
+    bool present = false;  // skipped because the same file is already there
     std::vector<std::string> parts;
     int64_t size = 0;
     int64_t mtime = 0;
@@ -482,6 +484,7 @@ struct ZipEngine::Impl {
 
   int32_t Extract(const std::string& folderIn, bool newerOnly) {
     errorText.clear();
+    allExtracted = false;
     if (!open) {
       errorText = "Aucune archive n'est ouverte.";
       return kExtractNotOpen;
@@ -520,9 +523,12 @@ struct ZipEngine::Impl {
           if (newerOnly) {
             fs::Status st = fs::LinkStatus(Join(folder, JoinParts(p.parts)));
             if (p.type == AE_IFREG && st.exists && st.isFile &&
-                !entrynames::IsNewer(p.mtime, st.mtime))
+                !entrynames::IsNewer(p.mtime, st.mtime)) {
               p.write = false;
-            if (p.type == AE_IFDIR && st.isDir) p.write = false;  // already there
+              p.present = st.size == p.size && !entrynames::IsNewer(st.mtime, p.mtime);
+            }
+            if (p.type == AE_IFDIR && st.isDir) p.write = p.present = false;  // already there
+            if (p.type == AE_IFDIR && st.isDir) p.present = true;
           }
         }
         plans.push_back(std::move(p));
@@ -543,12 +549,14 @@ struct ZipEngine::Impl {
 
     int32_t written = 0;
     int failures = 0;
+    std::set<const Plan*> writtenNames;  // the entries this call put on disk
     std::vector<std::pair<std::string, int64_t>> folderTimes;
     Progress progress(*this, total);
     if (!progress.Start() || AskAbort()) return Aborted();
 
     if (empty) {
       progress.Finish();
+      allExtracted = true;
       return 0;
     }
     ReadHandle r;
@@ -592,6 +600,7 @@ struct ZipEngine::Impl {
         }
         folderTimes.emplace_back(target, p.mtime);
         ++written;
+        writtenNames.insert(&p);
         if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Aborted();
         continue;
       }
@@ -641,6 +650,7 @@ struct ZipEngine::Impl {
         fs::SetModificationTime(target, p.mtime);
       }
       ++written;
+      writtenNames.insert(&p);
       if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Aborted();
     }
     // Folders last, deepest first: writing into a folder changes its time.
@@ -649,6 +659,9 @@ struct ZipEngine::Impl {
     for (const auto& [path, mtime] : folderTimes) fs::SetModificationTime(path, mtime);
     if (failures > 0) return kExtractFailed;
     progress.Finish();
+    allExtracted = std::all_of(plans.begin(), plans.end(), [&](const Plan& p) {
+      return p.present || (p.write && writtenNames.count(&p) != 0);
+    });
     return written;
   }
 
@@ -883,6 +896,12 @@ void ZipEngine::CloseArchive() {
   impl_->directory.clear();
   impl_->utf8Names.clear();
 }
+
+int64_t ZipEngine::EntryCount() const {
+  return impl_->open ? static_cast<int64_t>(impl_->directory.size()) : 0;
+}
+
+int32_t ZipEngine::AllEntriesExtracted() const { return impl_->allExtracted ? 1 : 0; }
 
 int32_t ZipEngine::NameCodePage() const { return impl_->codePage; }
 void ZipEngine::NameCodePage(int32_t codePage) { impl_->codePage = codePage; }

@@ -82,6 +82,16 @@ class ZipEngine {
   int32_t ExtractAll(const std::string& folder);
   // Releases the archive; harmless when none is open.
   void CloseArchive();
+  // The number of entries of the open archive, counted in its directory (never
+  // taken from the end record alone, whose 16-bit count wraps); 0 when none is
+  // open.
+  int64_t EntryCount() const;
+  // 1 when the last extraction call left every entry of the archive on disk:
+  // written by it, or (update only) a folder already there or a file already
+  // there with the entry's size and time. Only then may the archive be
+  // deleted without losing anything. 0 after a failure, an abort, a skipped
+  // entry or when no extraction ran.
+  int32_t AllEntriesExtracted() const;
 
   // ---- parameters ----------------------------------------------------------
   // Code page of entry names stored without the UTF-8 flag: 850 by default

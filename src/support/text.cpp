@@ -140,4 +140,45 @@ std::string AsciiLower(std::string_view s) {
   return out;
 }
 
+std::string EscapeForDisplay(std::string_view s, bool keepLineFeeds) {
+  static const char* kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t j = NextOffset(s, i);
+    std::string_view seq = s.substr(i, j - i);
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    std::u32string cp = Utf8ToUtf32(seq);
+    bool valid = !(seq.size() == 1 && c >= 0x80) && cp.size() == 1 &&
+                 Utf32ToUtf8(cp) == seq && !(cp[0] >= 0xD800 && cp[0] <= 0xDFFF) &&
+                 cp[0] <= 0x10FFFF;  // overlong forms, surrogates and beyond read as invalid
+    if (!valid) {
+      for (unsigned char b : seq) {
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+      }
+    } else {
+      char32_t u = cp[0];
+      bool control = u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0);
+      bool bidi = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
+                  u == 0x200E || u == 0x200F || u == 0x061C;
+      if (keepLineFeeds && u == '\n') {
+        out += '\n';
+      } else if (u < 0x100 && control) {
+        out += "\\x";
+        out += kHex[u >> 4];
+        out += kHex[u & 15];
+      } else if (bidi) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 15];
+      } else {
+        out.append(seq);
+      }
+    }
+    i = j;
+  }
+  return out;
+}
+
 }  // namespace qv

@@ -31,4 +31,13 @@ std::string TrimBlanks(std::string_view s);
 // ASCII lower case; other bytes unchanged.
 std::string AsciiLower(std::string_view s);
 
+// A name from outside (an archive entry, a file on disk) made safe to show:
+// C0 and C1 controls, DEL, the bidirectional embeddings, overrides and
+// isolates (which can make "gpj.exe" read as "exe.jpg") and bytes that are not
+// UTF-8 are shown as escapes ("\x1b", "\u202e"), so nothing reaches a
+// terminal or a dialog as a command. A backslash is kept as it is: it is the
+// Windows separator. `keepLineFeeds` lets the texts of the programs themselves
+// keep their line breaks.
+std::string EscapeForDisplay(std::string_view s, bool keepLineFeeds = false);
+
 }  // namespace qv

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "support/longpath.h"
 #include "support/modOperationFichier.h"
 #include "tempdir.h"
 
@@ -96,6 +97,29 @@ TEST(FileOps, DeleteFileRemovesOneFileAndIgnoresErrors) {
   DeleteFile(dir / "sub");        // a folder is not a file
   DeleteFile("");
   EXPECT_TRUE(std::filesystem::exists(dir / "sub/keep"));
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(LongPathForm, AbsolutePathsTakeTheFormWithoutALengthLimit) {
+  EXPECT_EQ(LongPathForm("C:\\Data\\photos"), "\\\\?\\C:\\Data\\photos");
+  EXPECT_EQ(LongPathForm("c:/Data/./x/../photos/"), "\\\\?\\c:\\Data\\photos\\");
+  EXPECT_EQ(LongPathForm("C:\\..\\..\\x"), "\\\\?\\C:\\x");  // never above the root
+  EXPECT_EQ(LongPathForm("C:\\"), "\\\\?\\C:\\");
+  EXPECT_EQ(LongPathForm("\\\\srv\\share\\a\\b.zip"), "\\\\?\\UNC\\srv\\share\\a\\b.zip");
+  EXPECT_EQ(LongPathForm("\\\\srv\\share"), "\\\\?\\UNC\\srv\\share");
+  std::string deep = "D:\\" + std::string(300, 'a') + "\\L’été € 🎉.txt";
+  EXPECT_EQ(LongPathForm(deep), "\\\\?\\" + deep);
+}
+
+TEST(LongPathForm, OtherFormsAreLeftAlone) {
+  for (const char* p : {"\\\\?\\C:\\x", "\\\\.\\pipe\\x", "relative\\x", "C:x", "", "\\x",
+                        "\\\\srv"})
+    EXPECT_EQ(LongPathForm(p), p) << p;
 }
 
 }  // namespace

@@ -5,12 +5,15 @@
 #include <random>
 
 #include "engine/FileSystem.h"
+#include "support/longpath.h"
 #include "support/text.h"
 
 namespace qv::fs {
 namespace {
+// Every path goes to the wide API in its long form, so names above U+00FF and
+// paths over 260 characters work alike.
 std::wstring Wide(const std::string& s) {
-  std::u16string u = Utf8ToUtf16(s);
+  std::u16string u = Utf8ToUtf16(LongPathForm(s));
   return std::wstring(u.begin(), u.end());
 }
 

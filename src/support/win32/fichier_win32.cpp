@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "support/modOperationFichier.h"
+#include "support/longpath.h"
 #include "support/text.h"
 
 namespace qv {
@@ -15,11 +16,11 @@ std::wstring Wide(const std::string& s) {
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  return GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) != 0;
+  return GetFileAttributesExW(Wide(LongPathForm(path)).c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 void DeleteFile(const std::string& path) {
-  if (!path.empty()) ::DeleteFileW(Wide(path).c_str());
+  if (!path.empty()) ::DeleteFileW(Wide(LongPathForm(path)).c_str());
 }
 
 bool DeleteToRecycleBin(const std::string& path, bool silent) {
