@@ -31,6 +31,14 @@ const char16_t kCp437[128] = {
     0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0,
     0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
+// Windows-1252: Latin-1 with printable characters in 0x80..0x9F. The five
+// bytes it leaves undefined read as the C1 controls of the same value, as
+// Windows itself reads them, so no two bytes give the same character.
+const char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 bool IsSep(char c) { return c == '/' || c == '\\'; }
 
 char Lower(char c);
@@ -94,7 +102,12 @@ std::string DecodeCodePage(std::string_view raw, int32_t codePage) {
   out.reserve(raw.size());
   for (char c : raw) {
     unsigned char u = static_cast<unsigned char>(c);
-    out.push_back(u < 128 ? u : table[u - 128]);
+    if (u < 128)
+      out.push_back(u);
+    else if (codePage == 1252)
+      out.push_back(u < 0xA0 ? kCp1252High[u - 0x80] : u);
+    else
+      out.push_back(table[u - 128]);
   }
   return Utf32ToUtf8(out);
 }
@@ -111,6 +124,12 @@ bool IsValidUtf8(std::string_view s) {
     if (s.size() - i - 1 < n) return false;
     for (size_t k = 1; k <= n; ++k)
       if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF are
+    // not UTF-8 either (the C library refuses to convert them).
+    unsigned char d = n > 0 ? static_cast<unsigned char>(s[i + 1]) : 0;
+    if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) ||
+        (c == 0xF4 && d >= 0x90))
+      return false;
     i += n + 1;
   }
   return true;

@@ -19,9 +19,10 @@ namespace qv::entrynames {
 // alternate data stream or a device.
 bool SafeParts(std::string_view name, bool windowsRules, std::vector<std::string>& parts);
 
-// Bytes of a name in one of the legacy code pages to UTF-8. 437 and 850 are
-// known; any other page is read as 850.
+// Bytes of a name in one of the legacy code pages to UTF-8. 437, 850 and 1252
+// are known; any other page is read as 850.
 std::string DecodeCodePage(std::string_view raw, int32_t codePage);
+// Strict: overlong forms, surrogates and code points past U+10FFFF are invalid.
 bool IsValidUtf8(std::string_view s);
 
 // '*' (any run of characters) and '?' (one character) against a file name;
