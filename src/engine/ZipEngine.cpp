@@ -12,7 +12,9 @@
 
 #include "engine/EntryNames.h"
 #include "engine/FileSystem.h"
+#include "engine/SourceTree.h"
 #include "engine/TempNames.h"
+#include "engine/TreeAccess.h"
 #include "engine/ZipDirectory.h"
 #include "support/process.h"
 #include "support/text.h"
@@ -20,6 +22,8 @@
 namespace qv {
 namespace {
 
+// 7-Zip refuses passwords of this many bytes or more.
+constexpr size_t kMaxPasswordBytes = 100;
 // Data moves in chunks of this size: AbortCheck is polled between two of them.
 constexpr size_t kChunk = size_t{1} << 20;
 // Progress is raised at least this often while data moves, even when the
@@ -44,11 +48,6 @@ std::string ParentOf(const std::string& path) {
   if (p == std::string::npos) return std::string();
   if (p == 0) return path.substr(0, 1);
   return path.substr(0, p);
-}
-
-std::string FileNameOf(const std::string& path) {
-  size_t p = path.find_last_of(kWindowsNames ? "\\/" : "/");
-  return p == std::string::npos ? path : path.substr(p + 1);
 }
 
 std::string StripTrailingSeparators(std::string s) {
@@ -182,7 +181,7 @@ la_ssize_t WriteToPending(archive* a, void* client, const void* buffer, size_t l
   auto* pending = static_cast<PendingFile*>(client);
   std::FILE* f = pending->file();
   if (!f || std::fwrite(buffer, 1, length, f) != length) {
-    archive_set_error(a, EIO, "write failed");
+    archive_set_error(a, EIO, "écriture impossible (disque plein ?)");
     return -1;
   }
   return static_cast<la_ssize_t>(length);
@@ -197,13 +196,7 @@ struct ZipEngine::Impl {
   int32_t level = 6;
 
   // Writing.
-  struct Planned {
-    std::string path;  // on disk
-    std::string name;  // in the archive, "/" separated
-    bool isDir = false;
-    int64_t size = 0;
-    int64_t mtime = 0;
-  };
+  using Planned = sourcetree::Item;
   bool prepared = false;
   std::string archivePath;
   int32_t cipher = kCipherNone;
@@ -263,64 +256,23 @@ struct ZipEngine::Impl {
   };
 
   // ---- writing ------------------------------------------------------------
-  std::string EntryNameFor(const std::string& path, const std::string& base) const {
-    std::string rel;
-    for (const std::string& root : {entryRoot, base}) {
-      std::string r = StripTrailingSeparators(root);
-      if (r.empty()) continue;
-      if (path.size() > r.size() && path.compare(0, r.size(), r) == 0 &&
-          (path[r.size()] == fs::kSep || path[r.size()] == '/' || r.back() == fs::kSep)) {
-        rel = path.substr(r.size());
-        break;
-      }
-    }
-    if (rel.empty()) rel = FileNameOf(path);
-    std::string name;
-    for (char c : rel) name += (c == fs::kSep) ? '/' : c;
-    while (!name.empty() && name.front() == '/') name.erase(name.begin());
-    return name;
-  }
-
-  // Depth-first, names sorted; links to folders are left out (never followed).
-  bool Collect(const std::string& folder, const std::string& base, const std::string& mask,
-               bool recurse, int& sinceCheck) {
-    std::vector<std::string> names;
-    if (!fs::ListFolder(folder, names)) {
-      collectError = "Impossible de lire le dossier « " + folder + " ».";
-      return false;
-    }
-    std::sort(names.begin(), names.end());
-    for (const std::string& n : names) {
-      if (++sinceCheck >= 64) {
-        sinceCheck = 0;
-        if (AskAbort()) {
-          collectAborted = true;
-          return false;
-        }
-      }
-      std::string path = Join(folder, n);
-      fs::Status st = fs::LinkStatus(path);
-      if (st.isLink) {
-        fs::Status t = fs::TargetStatus(path);
-        if (!t.isFile) continue;  // a link to a folder, or a dangling link
-        st = t;
-      }
-      if (st.isDir) {
-        if (!recurse) continue;
-        planned.push_back({path, EntryNameFor(path, base) + "/", true, 0, st.mtime});
-        if (!Collect(path, base, mask, recurse, sinceCheck)) return false;
-      } else if (st.isFile && entrynames::MatchPattern(n, mask, kWindowsNames)) {
-        int32_t exclude = 0;
-        if (owner.ToBeAdded) owner.ToBeAdded(path, st.size, exclude);
-        if (exclude == 0) planned.push_back({path, EntryNameFor(path, base), false, st.size, st.mtime});
-      }
-    }
-    return true;
-  }
-
   bool Fail(const std::string& text) {
     errorText = text;
     return false;
+  }
+
+  // The name goes in as UTF-16 on Windows: libarchive turns a UTF-8 name into
+  // the C runtime's code page first, which has no "’" or "€" and leaves it
+  // without a name at all. Through the wide form it converts straight to the
+  // UTF-8 that hdrcharset asks for. Elsewhere the name is valid UTF-8 (the
+  // collection made it so) and the locale scope makes it convert as such.
+  static void SetEntryName(archive_entry* e, const std::string& name) {
+#ifdef _WIN32
+    std::u16string wide = Utf8ToUtf16(name);
+    archive_entry_copy_pathname_w(e, reinterpret_cast<const wchar_t*>(wide.c_str()));
+#else
+    archive_entry_set_pathname_utf8(e, name.c_str());
+#endif
   }
 
   bool WriteFailed(archive* a) {
@@ -335,6 +287,10 @@ struct ZipEngine::Impl {
     if (!collectError.empty()) return Fail(collectError);
     bool encrypt = cipher == kCipherAes;
     if (encrypt && archivePassword.empty()) return Fail("Le mot de passe de l'archive est vide.");
+    // 7-Zip takes at most 99 bytes of a password: it could not open the archive.
+    if (encrypt && archivePassword.size() >= kMaxPasswordBytes)
+      return Fail("Le mot de passe est trop long (" + std::to_string(kMaxPasswordBytes) +
+                  " octets ou plus en UTF-8) : 7-Zip ne pourrait pas ouvrir l'archive.");
     if (AskAbort()) return Fail("Opération annulée.");
 
     int64_t total = 0;
@@ -368,20 +324,22 @@ struct ZipEngine::Impl {
     std::vector<unsigned char> buf(kChunk);
     for (const Planned& p : planned) {
       EntryPtr entry(archive_entry_new());
-      archive_entry_set_pathname_utf8(entry.get(), p.name.c_str());
+      SetEntryName(entry.get(), p.name);
       archive_entry_set_mtime(entry.get(), static_cast<time_t>(p.mtime), 0);
       FilePtr in;
       size_t first = 0;
+      int64_t size = 0;
       if (p.isDir) {
         archive_entry_set_filetype(entry.get(), AE_IFDIR);
         archive_entry_set_perm(entry.get(), 0755);
       } else {
-        in.reset(fs::OpenRead(p.path));
-        if (!in) return Fail("Impossible de lire le fichier « " + p.path + " ».");
+        std::string why;
+        in.reset(fs::OpenRegularFile(p.path, size, why));
+        if (!in) return Fail("Impossible de lire le fichier « " + p.path + " » : " + why + ".");
         archive_entry_set_filetype(entry.get(), AE_IFREG);
         archive_entry_set_perm(entry.get(), 0644);
-        archive_entry_set_size(entry.get(), p.size);
-        first = std::fread(buf.data(), 1, static_cast<size_t>(std::min<int64_t>(p.size, kChunk)),
+        archive_entry_set_size(entry.get(), size);
+        first = std::fread(buf.data(), 1, static_cast<size_t>(std::min<int64_t>(size, kChunk)),
                            in.get());
         if (std::ferror(in.get()))
           return Fail("Impossible de lire le fichier « " + p.path + " ».");
@@ -389,7 +347,7 @@ struct ZipEngine::Impl {
       if (archive_write_header(a, entry.get()) != ARCHIVE_OK)
         return WriteFailed(a);
 
-      int64_t left = p.size;
+      int64_t left = size;
       size_t n = first;
       while (!p.isDir) {
         if (n > 0) {
@@ -399,11 +357,19 @@ struct ZipEngine::Impl {
           if (!progress.Add(static_cast<int64_t>(n)) || AskAbort())
             return Fail("Opération annulée.");
         }
-        if (left <= 0) break;
+        if (left <= 0) {
+          // A file still growing would be archived cut short, and the folder
+          // may be sent to the trash after this run.
+          if (std::fgetc(in.get()) != EOF)
+            return Fail("Le fichier « " + p.path + " » a changé pendant la compression.");
+          break;
+        }
         n = std::fread(buf.data(), 1, static_cast<size_t>(std::min<int64_t>(left, kChunk)),
                        in.get());
         if (n == 0)
-          return Fail("Le fichier « " + p.path + " » a changé pendant la compression.");
+          return Fail(std::ferror(in.get())
+                          ? "Impossible de lire le fichier « " + p.path + " »."
+                          : "Le fichier « " + p.path + " » a changé pendant la compression.");
       }
       if (archive_write_finish_entry(a) != ARCHIVE_OK)
         return WriteFailed(a);
@@ -790,7 +756,7 @@ void ZipEngine::SetArchivePassword(const std::string& password) {
   impl_->archivePassword = password;
 }
 void ZipEngine::SetEntryRoot(const std::string& folder) {
-  impl_->entryRoot = StripTrailingSeparators(folder);
+  impl_->entryRoot = sourcetree::WithoutTrailingSeparators(folder);
 }
 
 int32_t ZipEngine::AddTree(const std::string& pattern, int32_t recurse) {
@@ -800,18 +766,46 @@ int32_t ZipEngine::AddTree(const std::string& pattern, int32_t recurse) {
   std::string folder = cut == std::string::npos ? std::string(".") : pattern.substr(0, cut + 1);
   std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
   if (mask.empty()) mask = "*";
-  folder = StripTrailingSeparators(folder);
-  if (!fs::TargetStatus(folder).isDir) {
-    m.collectError = "Le dossier « " + folder + " » est introuvable.";
-    m.errorText = m.collectError;
+  // "D:\" and "/" keep their separator: "D:" alone is the current folder of D.
+  folder = sourcetree::WithoutTrailingSeparators(folder);
+  std::string error;
+  fs::Lookup top = fs::Look(folder, true);
+  if (top.kind == fs::Lookup::kFailed)
+    error = "Impossible d'examiner le dossier « " + folder + " » : " + top.reason + ".";
+  else if (!top.status.isDir)
+    error = "Le dossier « " + folder + " » est introuvable.";
+  if (!error.empty()) {
+    m.collectError = m.errorText = error;
     return 0;
   }
-  int sinceCheck = 0;
-  if (!m.Collect(folder, folder, mask, recurse != 0, sinceCheck)) {
-    m.errorText = m.collectAborted ? "Opération annulée." : m.collectError;
-    return 0;
+  sourcetree::Request request;
+  request.folder = folder;
+  request.prefix = sourcetree::PrefixUnder(folder, m.entryRoot);
+  request.mask = mask;
+  request.recurse = recurse != 0;
+  fs::Identity archiveFolder;
+  if (m.prepared && fs::FolderIdentity(sourcetree::FolderOf(m.archivePath), archiveFolder)) {
+    request.archiveFolder = archiveFolder;
+    request.archivePath = m.archivePath;
   }
-  return 1;
+  sourcetree::Events events;
+  events.abort = [&m] { return m.AskAbort(); };
+  events.include = [this](const std::string& path, int64_t size) {
+    int32_t exclude = 0;
+    if (ToBeAdded) ToBeAdded(path, size, exclude);
+    return exclude == 0;
+  };
+  switch (sourcetree::Collect(request, events, m.planned, error)) {
+    case sourcetree::Outcome::kDone: return 1;
+    case sourcetree::Outcome::kAborted:
+      m.collectAborted = true;
+      m.errorText = "Opération annulée.";
+      return 0;
+    case sourcetree::Outcome::kFailed: break;
+  }
+  // The write that follows fails for the same reason: never a partial archive.
+  m.collectError = m.errorText = error;
+  return 0;
 }
 
 int32_t ZipEngine::WriteAndClose() {

@@ -48,12 +48,20 @@ class ZipEngine {
   void SetEntryRoot(const std::string& folder);
   // Collects the files matching `pattern` (a folder, a separator and a name
   // pattern with '*' and '?', e.g. "/data/photos/*"); recurse = 1 descends into
-  // subfolders (symbolic links to folders are not followed). Raises ToBeAdded
-  // per file. 1 = success.
+  // subfolders. Raises ToBeAdded per file. 1 = success. Left out by design:
+  // links to folders (never followed), dangling links, FIFOs, sockets and
+  // devices. Anything else that cannot be listed or examined fails the call
+  // with its reason; so does a whole disk ("/", a mount point, "D:\", a
+  // share) and a tree holding the folder of the prepared archive. Names that
+  // are not UTF-8 are stored read as Windows-1252 (numbered when that makes
+  // them clash with another name of their folder).
   int32_t AddTree(const std::string& pattern, int32_t recurse);
   // Writes every collected entry, raising PercentDone and AbortCheck, then
   // WriteZipEnd (also after an abort or a failure). 1 = the archive is complete
-  // in place; otherwise nothing was left behind. A tree that AddTree could not
+  // in place; otherwise nothing was left behind, and an older file at the
+  // archive's path is untouched (the archive is written under a short
+  // temporary name beside it and renamed over it only when complete). An AES
+  // password of 100 UTF-8 bytes or more is refused: 7-Zip could not open it. A tree that AddTree could not
   // read completely is a failure here too, never a silently partial archive.
   // When WriteZipEnd is raised the outcome is already known: ErrorText() is ""
   // after a success and describes the failure or the abort otherwise (so a
@@ -96,7 +104,7 @@ class ZipEngine {
   // ---- parameters ----------------------------------------------------------
   // Code page of entry names stored without the UTF-8 flag: 850 by default
   // (the OEM code page of French Windows; on Windows, the system's OEM code
-  // page). 437 and 850 are known on every platform.
+  // page). 437, 850 and 1252 are known on every platform.
   int32_t NameCodePage() const;
   void NameCodePage(int32_t codePage);
   // Deflate level 1..9 used when writing.

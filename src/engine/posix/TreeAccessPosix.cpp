@@ -1,0 +1,124 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "engine/TreeAccess.h"
+
+namespace qv::fs {
+namespace {
+
+std::string Reason(int e) {
+  switch (e) {
+    case EACCES:
+    case EPERM: return "accès refusé";
+    case EIO: return "erreur de lecture du disque";
+    case ELOOP: return "trop de liens symboliques";
+    case ENAMETOOLONG: return "chemin trop long";
+    case EMFILE:
+    case ENFILE: return "trop de fichiers ouverts";
+    case ENOMEM: return "mémoire insuffisante";
+    case ENOENT: return "introuvable";
+    case ESTALE: return "partage réseau indisponible";
+    default: return "erreur système " + std::to_string(e);
+  }
+}
+
+// Nothing there (or no longer): the name vanished, or a link leads nowhere.
+bool Vanished(int e) { return e == ENOENT || e == ENOTDIR; }
+
+}  // namespace
+
+Lookup Look(const std::string& path, bool follow) {
+  Lookup l;
+  l.status = follow ? TargetStatus(path) : LinkStatus(path);
+  if (l.status.exists) {
+    l.kind = Lookup::kFound;
+    return l;
+  }
+  // Asked again for the reason: the common case above stays one call.
+  struct stat st {};
+  int rc = follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  int e = rc == 0 ? 0 : errno;
+  if (rc == 0) {  // it appeared in between
+    l.status = follow ? TargetStatus(path) : LinkStatus(path);
+    l.kind = l.status.exists ? Lookup::kFound : Lookup::kAbsent;
+  } else if (Vanished(e) || (follow && e == ELOOP)) {
+    l.kind = Lookup::kAbsent;
+  } else {
+    l.kind = Lookup::kFailed;
+    l.reason = Reason(e);
+  }
+  return l;
+}
+
+bool ListNames(const std::string& folder, std::vector<std::string>& names, std::string& reason) {
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) {
+    reason = Reason(errno);
+    return false;
+  }
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(d);
+    if (!e) break;
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(std::move(n));
+  }
+  // readdir answers null at the end and on an error alike: only errno tells.
+  int e = errno;
+  ::closedir(d);
+  if (e != 0) {
+    reason = Reason(e);
+    return false;
+  }
+  return true;
+}
+
+bool FolderIdentity(const std::string& folder, Identity& id) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.node = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool IsVolumeRoot(const std::string& folder) {
+  struct stat self {}, parent {};
+  if (::stat(folder.c_str(), &self) != 0 || ::stat((folder + "/..").c_str(), &parent) != 0)
+    return false;
+  // "/" is its own parent; a mount point sits on another device than its parent.
+  return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
+}
+
+std::FILE* OpenRegularFile(const std::string& path, int64_t& size, std::string& reason) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait forever.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = Reason(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  bool known = ::fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    reason = !known               ? Reason(errno)
+             : S_ISDIR(st.st_mode) ? "c'est maintenant un dossier"
+                                   : "ce n'est plus un fichier ordinaire";
+    ::close(fd);
+    return nullptr;
+  }
+  // Back to ordinary reads (a regular file never blocks anyway).
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    reason = Reason(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  size = static_cast<int64_t>(st.st_size);
+  return f;
+}
+
+}  // namespace qv::fs
