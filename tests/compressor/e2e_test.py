@@ -268,6 +268,33 @@ class E2E(unittest.TestCase):
         self.assertIn("La compression a échoué.", r.output)
         self.assertEqual(self.work_entries(), [])
 
+    def test_names_that_are_not_utf8_are_archived_readable(self):
+        # What unzip leaves on disk from an old Windows archive: names in a
+        # legacy code page, which are not UTF-8. They are archived under the
+        # names they read as in Windows-1252, flagged UTF-8, with the rest.
+        folder = os.path.join(self.work, "ancien")
+        raw = os.fsencode(folder)
+        os.makedirs(raw + b"/L\x92\xe9t\xe9")
+        for name, data in ((b"caf\xe9.txt", b"cafe"), (b"L\x92\xe9t\xe9/\x80.txt", b"euro"),
+                           (b"a.txt", b"a")):
+            with open(raw + b"/" + name, "wb") as f:
+                f.write(data)
+        r = self.run_lines([folder])
+        self.assertEqual(r.code, 0, r.output)
+        self.assertIn("Compression complète", r.output)
+        with zipfile.ZipFile(folder + ".zip") as z:
+            infos = {i.filename: i for i in z.infolist()}
+            self.assertEqual(sorted(infos), ["L’été/", "L’été/€.txt", "a.txt", "café.txt"])
+            for name in ("L’été/", "L’été/€.txt", "café.txt"):
+                self.assertTrue(infos[name].flag_bits & 0x800, name)
+            self.assertEqual(z.read("café.txt"), b"cafe")
+            self.assertEqual(z.read("L’été/€.txt"), b"euro")
+        if SEVENZIP:
+            t = subprocess.run([SEVENZIP, "t", folder + ".zip"], stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
+            self.assertEqual(t.returncode, 0, t.stdout.decode("utf-8", "replace"))
+        self.assertEqual(self.work_entries(), ["ancien", "ancien.zip"])
+
     def test_settings_failure_is_reported(self):
         folder = os.path.join(self.work, "photos")
         make_folder(folder)
