@@ -449,6 +449,31 @@ TEST_F(ZipWriteTest, AFullDiskKeepsTheOldArchiveAndLeavesNothingElse) {
   EXPECT_EQ(Names(t / "petit"), (std::vector<std::string>{"src.zip"}));
 }
 
+TEST_F(ZipWriteTest, ACancelKeepsTheOldArchiveAndLeavesNothingElse) {
+  WriteFile(t / "src/bruit.bin", qvtest::Bytes(3 << 20, 7));
+  for (int i = 0; i < 100; ++i) WriteFile(t / ("src/petits/f" + std::to_string(i)), "x");
+  // The process ended from inside an event (a cancel), an abort asked while
+  // the tree is collected, and one asked while it is written.
+  for (int mode = 0; mode < 3; ++mode) {
+    SCOPED_TRACE(mode);
+    WriteFile(t / "src.zip", "ancienne");
+    ZipEngine z;
+    z.PercentDone = [&](int32_t p, int32_t& abort) {
+      if (p > 10 && mode == 0) qv::EndProcess(qv::kExitCancelled);
+      if (p > 10 && mode == 2) abort = 1;
+    };
+    z.AbortCheck = [&](int32_t& abort) {
+      if (mode == 1) abort = 1;
+    };
+    if (mode == 0)
+      EXPECT_THROW(Pack(z, t / "src", t / "src.zip"), qv::ProcessEnded);
+    else
+      EXPECT_EQ(Pack(z, t / "src", t / "src.zip"), 0);
+    EXPECT_EQ(ReadFile(t / "src.zip"), "ancienne");
+    EXPECT_EQ(Names(t.path()), (std::vector<std::string>{"src", "src.zip"}));
+  }
+}
+
 TEST_F(ZipWriteTest, ASuccessReplacesTheOldArchiveAndLeavesOnlyIt) {
   WriteFile(t / "src/a.txt", "nouveau");
   WriteFile(t / "src.zip", "ancienne");
