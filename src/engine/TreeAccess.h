@@ -25,6 +25,9 @@ struct Lookup {
 // of what it designates. kAbsent when nothing is there (for a followed link: a
 // dangling one); kFailed when it is there but cannot be examined.
 Lookup Look(const std::string& path, bool follow);
+// The platform's half of Look, asked only when the status was not found:
+// kAbsent, kFailed with a reason, or kFound when the path appeared since.
+Lookup::Kind WhyNotFound(const std::string& path, bool follow, std::string& reason);
 
 // Names in a folder, without "." and ".."; false with a reason when it cannot
 // be listed completely.

@@ -31,27 +31,13 @@ bool Vanished(int e) { return e == ENOENT || e == ENOTDIR; }
 
 }  // namespace
 
-Lookup Look(const std::string& path, bool follow) {
-  Lookup l;
-  l.status = follow ? TargetStatus(path) : LinkStatus(path);
-  if (l.status.exists) {
-    l.kind = Lookup::kFound;
-    return l;
-  }
-  // Asked again for the reason: the common case above stays one call.
+Lookup::Kind WhyNotFound(const std::string& path, bool follow, std::string& reason) {
   struct stat st {};
-  int rc = follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
-  int e = rc == 0 ? 0 : errno;
-  if (rc == 0) {  // it appeared in between
-    l.status = follow ? TargetStatus(path) : LinkStatus(path);
-    l.kind = l.status.exists ? Lookup::kFound : Lookup::kAbsent;
-  } else if (Vanished(e) || (follow && e == ELOOP)) {
-    l.kind = Lookup::kAbsent;
-  } else {
-    l.kind = Lookup::kFailed;
-    l.reason = Reason(e);
-  }
-  return l;
+  if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0) return Lookup::kFound;
+  int e = errno;
+  if (Vanished(e) || (follow && e == ELOOP)) return Lookup::kAbsent;
+  reason = Reason(e);
+  return Lookup::kFailed;
 }
 
 bool ListNames(const std::string& folder, std::vector<std::string>& names, std::string& reason) {

@@ -57,14 +57,7 @@ std::wstring ShortForm(const std::wstring& s) {
 
 }  // namespace
 
-Lookup Look(const std::string& path, bool follow) {
-  Lookup l;
-  l.status = follow ? TargetStatus(path) : LinkStatus(path);
-  if (l.status.exists) {
-    l.kind = Lookup::kFound;
-    return l;
-  }
-  // Asked again for the reason: the common case above stays as it was.
+Lookup::Kind WhyNotFound(const std::string& path, bool follow, std::string& reason) {
   std::wstring w = LongWide(path);
   DWORD e = 0;
   if (follow) {
@@ -79,16 +72,10 @@ Lookup Look(const std::string& path, bool follow) {
     WIN32_FILE_ATTRIBUTE_DATA d{};
     if (!GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &d)) e = GetLastError();
   }
-  if (e == 0) {  // it appeared in between
-    l.status = follow ? TargetStatus(path) : LinkStatus(path);
-    l.kind = l.status.exists ? Lookup::kFound : Lookup::kAbsent;
-  } else if (Vanished(e)) {
-    l.kind = Lookup::kAbsent;
-  } else {
-    l.kind = Lookup::kFailed;
-    l.reason = Reason(e);
-  }
-  return l;
+  if (e == 0) return Lookup::kFound;
+  if (Vanished(e)) return Lookup::kAbsent;
+  reason = Reason(e);
+  return Lookup::kFailed;
 }
 
 bool ListNames(const std::string& folder, std::vector<std::string>& names, std::string& reason) {
