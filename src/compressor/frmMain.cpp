@@ -25,10 +25,7 @@ constexpr char kDeleteConfirm[] =
 }  // namespace
 
 frmMain::frmMain() = default;
-
-frmMain::~frmMain() {
-  if (cleanupId_) RemoveCleanup(cleanupId_);
-}
+frmMain::~frmMain() = default;
 
 void frmMain::Form_Load(const std::string& commandLine) {
   // 1-2: the form itself is never shown.
@@ -79,7 +76,7 @@ void frmMain::Form_Load(const std::string& commandLine) {
                              int32_t& exclude) { Zip_ToBeUnzipped(name, packed, size, exclude); };
   Zip->WriteZipEnd = [this] { Zip_WriteZipEnd(); };
   if (Zip->PrepareArchive(ArchivePath()) != 1) {
-    (void)Zip->ErrorText();
+    ReportEndReason(Zip->ErrorText());
     EndRun(kExitFailed);
   }
 
@@ -92,11 +89,13 @@ void frmMain::Form_Load(const std::string& commandLine) {
     Zip->SetArchivePassword(ArchivePassword);
   }
 
-  // 13: an older archive is deleted only once the user chose to overwrite it.
+  // 13: the older archive is not deleted here even when the user chose to
+  // overwrite it: the engine writes the new one under a temporary name and
+  // puts it in place in one rename once complete, so a failure, a cancel or a
+  // killed process leaves the older one as it was.
   if (FileExists(ArchivePath())) {
     AskExistingArchive();
     if (Cancelled || !ProceedWithCompression) Terminate();
-    DeleteFile(ArchivePath());
   } else {
     ProceedWithCompression = true;
   }
@@ -104,8 +103,8 @@ void frmMain::Form_Load(const std::string& commandLine) {
   // 14
   if (ProceedWithCompression) {
     ShowProgressDialog();
-    // A dialog that closed without finishing the run (it could not be shown,
-    // or the write failed) is a failure; a cancel has already said so.
+    // A dialog that closed without finishing the run (it could not be
+    // shown) is a failure; a cancel has already said so.
     if (!completed_ && !Cancelled) ExitStatus(kExitFailed);
   }
 
@@ -115,7 +114,7 @@ void frmMain::Form_Load(const std::string& commandLine) {
 
 void frmMain::OnTerminate() {
   // Once the deletion question has been reached the run is done whatever
-  // happens next; a write failure stays a failure even if cancelled after.
+  // happens next; a failed write stays a failure when its "Annuler" ends it.
   if (completed_) {
     ExitStatus(kExitDone);
   } else if (failed_) {
@@ -157,8 +156,9 @@ void frmMain::AskExistingArchive() {
   d.Title(kDialogTitle);
   d.ButtonClick = [this](int32_t id) { TaskDialog1_ButtonClick(id); };
   ShowModal(TaskDialog1);
-  // Neither choice (the dialog could not be shown): start-up gives up.
-  if (!ProceedWithCompression && !Cancelled) ExitStatus(kExitFailed);
+  // Closed without either choice (end of input, a dialog that could not be
+  // shown): nobody chose to overwrite, so the run is abandoned.
+  if (!ProceedWithCompression) Cancelled = true;
 }
 
 void frmMain::TaskDialog1_ButtonClick(int32_t ButtonID) {
@@ -176,6 +176,9 @@ void frmMain::TaskDialog1_ButtonClick(int32_t ButtonID) {
 int32_t frmMain::RatePassword(const std::string& text) {
   // Length in characters (code points), so "é" counts once whatever its bytes.
   if (Utf8Length(text) < 6) return -1;
+  // 7-Zip cannot open AES archives whose password takes more than 99 bytes
+  // of UTF-8, so such a password would lock the user out of the archive.
+  if (text.size() > kPasswordMaxBytes) return -1;
   bool upper = false, lower = false, digit = false, other = false;
   // Classes by UTF-16 code unit, without locale or case folding: accented
   // letters and both halves of a surrogate pair are "other".
@@ -262,7 +265,7 @@ void frmMain::ShowProgressDialog() {
   d.Width(300);
   d.IconMain(kIconProgress);
   d.MainInstruction("Compression en cours...");
-  d.Content("Création de : " + GetFileName(ArchivePath()));
+  d.Content("Création de : " + EscapeForDisplay(GetFileName(ArchivePath())));
   d.Flags(kProgressFlags);
   d.IconFooter(kIconInformation);
   d.Footer("   ");
@@ -272,17 +275,9 @@ void frmMain::ShowProgressDialog() {
   d.SetButtonHold(kCancelButton);
   d.Title(kDialogTitle);
   ConnectProgressEvents(d);
-
-  // A cancel ends the process from inside the engine's work, possibly after
-  // the archive was put in place (during the final wait): a cancelled run
-  // leaves no archive. The engine removes its own temporary file, and never
-  // leaves a partial archive after a failure.
-  archivePath_ = ArchivePath();
-  if (!cleanupId_) {
-    cleanupId_ = AddCleanup([this] {
-      if (writing_ && !completed_ && Cancelled) DeleteFile(archivePath_);
-    });
-  }
+  // A cancel may end the process from inside the engine's work. The engine
+  // removes its own temporary file then and never leaves a partial archive;
+  // an archive already complete (a cancel during the final wait) is kept.
   ShowModal(TaskDialog2);
 }
 
@@ -291,7 +286,6 @@ void frmMain::TZip_Timer() {
   if (TaskDialog2) TaskDialog2->Footer("Examen des Fichiers à compresser ...");
   PumpEvents(0);
 
-  writing_ = true;
   Zip->SetEntryRoot(SourceFolder);
   AddTrailingBackslash(SourceFolder);
   // A folder that cannot be read whole is not archived at all: an archive
@@ -310,16 +304,16 @@ void frmMain::EndFailedRun() {
   ended_ = true;
   ExitStatus(kExitFailed);
   if (!TaskDialog2) return;
-  std::string reason = Zip ? Zip->ErrorText() : std::string();
+  // The failure and the engine's reason stay on screen until the user has
+  // read them and pressed "Annuler", which ends the run.
   TaskDialog2->IconFooter(kIconError);
-  TaskDialog2->Footer(reason.empty() ? std::string(kFailedFooter)
-                                     : std::string(kFailedFooter) + " " + reason);
-  WaitMs(2000);
-  TaskDialog2->CloseDialog();
+  TaskDialog2->Footer(FailureFooter(kFailedFooter, Zip ? Zip->ErrorText() : std::string()));
 }
 
 void frmMain::Zip_ToBeAdded(const std::string& FileName, int64_t, int32_t&) {
-  if (TaskDialog2) TaskDialog2->Footer("Examen des Fichiers à compresser : " + GetFileName(FileName));
+  if (TaskDialog2)
+    TaskDialog2->Footer("Examen des Fichiers à compresser : " +
+                        EscapeForDisplay(GetFileName(FileName)));
   PumpEvents(20);
 }
 

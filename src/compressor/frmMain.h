@@ -5,6 +5,7 @@
 // needed, and shows the progress dialog inside which the folder is compressed.
 // Every way out of a run ends the process.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -70,6 +71,8 @@ class frmMain : public WorkflowForm<cTaskDialog> {
 
   // The footer shown when the archive could not be written.
   static constexpr const char kFailedFooter[] = "La compression a échoué.";
+  // The longest password 7-Zip opens an AES archive with, in bytes of UTF-8.
+  static constexpr size_t kPasswordMaxBytes = 99;
 
  protected:
   UiTimer& WorkTimer() override { return TZip; }
@@ -79,23 +82,18 @@ class frmMain : public WorkflowForm<cTaskDialog> {
   // The archive path: always formed from SourceFolder, before it gains its
   // trailing separator.
   std::string ArchivePath() const { return SourceFolder + ".zip"; }
-  // The end of a run whose archive could not be written: the user is told,
-  // the folder and any older file are left alone, and the dialog closes.
+  // The end of a run whose archive could not be written: the user is told
+  // why, the folder and any older archive are left alone, and the dialog
+  // stays until "Annuler".
   void EndFailedRun();
 
-  // Archive path fixed when the engine run starts (SourceFolder changes then).
-  std::string archivePath_;
-  // Set once the engine run has started, so a cancel from then on removes
-  // whatever this run wrote.
-  bool writing_ = false;
-  // Set once the run got past the point where a cancel can still undo it (the
-  // deletion question); from then on the archive stays.
+  // Set once the run got past its final wait without a cancel (the deletion
+  // question comes next): the run is done whatever happens after.
   bool completed_ = false;
   // The write failed (AddTree or WriteAndClose); the end of the run says so.
   bool failed_ = false;
   // The end of the run has been shown (by WriteZipEnd or after a failure).
   bool ended_ = false;
-  int cleanupId_ = 0;
 };
 
 }  // namespace qv

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/modOperationFichier.h"
+
 namespace qv::unpack {
 
 struct ArchiveArgument {
@@ -20,7 +22,13 @@ ArchiveArgument ReadArchiveArgument(std::string_view text);
 
 // The archive path without its last four characters (the extension, whatever
 // it is). A character is a code point, so an accented name never loses half a
-// UTF-8 sequence. No destination (nullopt) when nothing would be left.
-std::optional<std::string> DestinationFolderOf(std::string_view archivePath);
+// UTF-8 sequence. No destination (nullopt) when the name would not be a folder
+// of its own beside the archive: nothing left, or a last component that is
+// empty, "." or ".." (".zip", "dir/.zip", "dir/..zip"), which would extract
+// into the archive's own folder or above it; with the Windows separator also a
+// component of dots and blanks alone, which Windows reads as empty. `sep` is
+// the platform's separator; "/" separates too.
+std::optional<std::string> DestinationFolderOf(std::string_view archivePath,
+                                               char sep = kPathSep);
 
 }  // namespace qv::unpack

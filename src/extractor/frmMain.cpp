@@ -7,6 +7,7 @@
 #include "support/modOperationFichier.h"
 #include "support/modQuorvelRegSettings.h"
 #include "support/modShellExtended.h"
+#include "support/text.h"
 #include "support/ui.h"
 
 namespace qv::unpack {
@@ -32,11 +33,6 @@ bool PathExists(const std::string& path) {
   return !ec && st.type() != std::filesystem::file_type::not_found;
 }
 
-bool IsFolder(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_directory(PathOf(path), ec);
-}
-
 frmMain::frmMain() = default;
 frmMain::~frmMain() = default;
 
@@ -50,14 +46,24 @@ void frmMain::Form_Load(const std::string& commandLine) {
   DeleteArchiveWhenDone = arg.DeleteArchiveWhenDone;
   if (ArchivePath.empty()) EndRun(kExitCancelled);
 
+  // A name that leaves no folder of its own beside the archive (".zip",
+  // "dir/.zip") would extract over the archive's own folder: it ends like an
+  // archive that cannot be opened.
   auto destination = DestinationFolderOf(ArchivePath);
-  if (!destination) EndRun(kExitFailed);
+  if (!destination) {
+    ReportEndReason("Le nom « " + ArchivePath +
+                    " » ne laisse aucun dossier de décompression à côté de l'archive.");
+    EndRun(kExitFailed);
+  }
   DestinationFolder = *destination;
   ParentFolder = GetParentFolder(DestinationFolder);
   SaveSettingString(kAppName, "Data", "LastDir", ParentFolder);
 
   CreateEngine();
-  if (Zip->OpenArchive(ArchivePath) != 1) EndRun(kExitFailed);
+  if (Zip->OpenArchive(ArchivePath) != 1) {
+    ReportEndReason(Zip->ErrorText());
+    EndRun(kExitFailed);
+  }
 
   // Either test alone is enough: an archive may announce AES without marking
   // each entry, or mark entries without an AES header.
@@ -160,12 +166,21 @@ void frmMain::AskExistingDestination() {
   d.ParentHwnd(hWnd());
   d.Title(kTitle);
   d.ButtonClick = [this](int32_t id) { TaskDialog1_ButtonClick(id); };
+  destinationChosen_ = false;
   ShowModal(TaskDialog1);
+  // Closed without one of its buttons (end of input, a dialog that could not
+  // be shown): nobody chose to write into the folder, so nothing is.
+  if (!destinationChosen_) Cancelled = true;
 }
 
 void frmMain::TaskDialog1_ButtonClick(int32_t ButtonID) {
+  // Only the three buttons answer; the close id of a dialog ended otherwise
+  // is no choice.
+  if (ButtonID != kUpdateButton && ButtonID != kOverwriteButton && ButtonID != kAbandonButton)
+    return;
   UpdateOnly = ButtonID == kUpdateButton;
   if (ButtonID == kAbandonButton) Cancelled = true;
+  destinationChosen_ = ButtonID != kAbandonButton;
 }
 
 // ---- extraction ----------------------------------------------------------------
@@ -175,7 +190,7 @@ void frmMain::ShowProgressDialog() {
   d.Width(300);
   d.IconMain(kIconProgress);
   d.MainInstruction("Décompression en cours...");
-  d.Content(GetFileName(ArchivePath));
+  d.Content(EscapeForDisplay(GetFileName(ArchivePath)));
   d.Flags(kProgressFlags);
   d.IconFooter(kIconInformation);
   // Three blanks: the footer area exists from the start.
@@ -208,30 +223,32 @@ void frmMain::FinishExtraction(int32_t result) {
   // The end is shown once the call has answered, not from UnzipEnd, which the
   // engine raises before its result is known: a failure must not read as
   // "Décompression complète".
-  const bool failed = result < 0 && !Cancelled;
-  ExitStatus(Cancelled ? kExitCancelled : failed ? kExitFailed : kExitDone);
+  failed_ = result < 0 && !Cancelled;
+  ExitStatus(Cancelled ? kExitCancelled : failed_ ? kExitFailed : kExitDone);
   std::shared_ptr<cTaskDialog> dialog = TaskDialog2;
-  if (dialog) {
-    if (Cancelled) {
-      dialog->Footer("Annulation...");
-    } else if (failed) {
-      dialog->Footer("La décompression a échoué.");
+  if (failed_) {
+    // The failure and the engine's reason stay on screen until the user has
+    // read them and pressed "Annuler", which ends the run; no folder is
+    // opened on a half-done extraction. The bar stays where it stopped.
+    if (dialog) {
       dialog->IconFooter(kIconError);
-    } else {
-      dialog->Footer("Décompression complète");
+      dialog->Footer(FailureFooter("La décompression a échoué.", Zip->ErrorText()));
     }
-    // A failed bar stays where the failure stopped it.
-    if (!failed) dialog->ProgressSetValue(100);
+    return;
+  }
+  if (dialog) {
+    dialog->Footer(Cancelled ? "Annulation..." : "Décompression complète");
+    dialog->ProgressSetValue(100);
   }
   // A cancel in this pause ends the process through TClose: the folder is not
   // opened and the archive is kept.
   WaitMs(2000);
-  // After a failure a file that merely bears the destination's name is not
-  // handed to the shell: that would open the file itself.
-  if (!failed || IsFolder(DestinationFolder)) ShellOpen(DestinationFolder, kShowNormal, false);
+  ShellOpen(DestinationFolder, kShowNormal, false);
   if (dialog) dialog->CloseDialog();
 
-  if (result >= 0 && !Cancelled && DeleteArchiveWhenDone) {
+  // The archive goes only when everything it holds is on disk: an update
+  // that kept a newer local file, or an entry skipped, keeps it.
+  if (result >= 0 && !Cancelled && DeleteArchiveWhenDone && Zip->AllEntriesExtracted() == 1) {
     Zip->CloseArchive();
     DeleteFile(ArchivePath);
   }
@@ -251,7 +268,7 @@ void frmMain::Zip_PercentDone(int32_t percent, int32_t& abort) {
 
 void frmMain::Zip_ToBeUnzipped(const std::string& FileName, int64_t, int64_t, int32_t&) {
   if (!UpdateOnly) return;
-  if (TaskDialog2) TaskDialog2->Footer("Fichiers à décompresser : " + FileName);
+  if (TaskDialog2) TaskDialog2->Footer("Fichiers à décompresser : " + EscapeForDisplay(FileName));
   PumpEvents(20);
 }
 
@@ -261,8 +278,13 @@ void frmMain::Zip_UnzipEnd() { UnzipEnded = true; }
 
 void frmMain::OnTerminate() {
   // Terminate after the cancel click may come while the extraction's result
-  // still reads as a success (a cancel during the final pause).
-  if (Cancelled) ExitStatus(kExitCancelled);
+  // still reads as a success (a cancel during the final pause); "Annuler"
+  // after a failure ends a failed run.
+  if (failed_) {
+    ExitStatus(kExitFailed);
+  } else if (Cancelled) {
+    ExitStatus(kExitCancelled);
+  }
   if (Zip) Zip->CloseArchive();
 }
 

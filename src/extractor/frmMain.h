@@ -76,11 +76,14 @@ class frmMain : public WorkflowForm<cTaskDialog> {
   // The end of the progress dialog once the extraction call has answered.
   void FinishExtraction(int32_t result);
   bool extracting_ = false;
+  // The existing-destination choice was answered by one of its two ways to
+  // extract.
+  bool destinationChosen_ = false;
+  // The extraction call failed (not a cancel); the run ends as a failure.
+  bool failed_ = false;
 };
 
 // True when anything (folder, file, link) exists under `path`.
 bool PathExists(const std::string& path);
-// True when `path` is a folder (or a link to one).
-bool IsFolder(const std::string& path);
 
 }  // namespace qv::unpack

@@ -1,6 +1,7 @@
 #include "support/frmbase.h"
 
 #include "support/owner.h"
+#include "support/text.h"
 
 namespace qv {
 
@@ -9,6 +10,12 @@ intptr_t FormBase::hWnd() const { return reinterpret_cast<intptr_t>(HiddenOwnerW
 void FormBase::EndRun(int status) {
   ExitStatus(status);
   EndProcess(status);
+}
+
+std::string FormBase::FailureFooter(std::string_view fixedText, std::string_view reason) {
+  std::string footer(fixedText);
+  if (!reason.empty()) footer += "\n" + EscapeForDisplay(reason);
+  return footer;
 }
 
 }  // namespace qv

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "support/eventloop.h"
 #include "support/process.h"
@@ -53,6 +54,10 @@ class FormBase {
   // Ends the process at once with `status`, without releasing anything: the
   // early ways out of start-up (nothing to do, the engine refused the archive).
   [[noreturn]] void EndRun(int status);
+
+  // The footer of a failed run: the program's fixed text and, on the line
+  // below, the engine's reason, escaped (it quotes names from outside).
+  static std::string FailureFooter(std::string_view fixedText, std::string_view reason);
 
  private:
   int exitStatus_ = kExitCancelled;

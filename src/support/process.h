@@ -31,6 +31,13 @@ struct ProcessEnded {
 void SetEndProcessHandler(std::function<void(int)> handler);  // must not return
 void ThrowOnEndProcess();                                    // test helper
 
+// Says why a run ends before any dialog could (the archive cannot be opened
+// or prepared, the archive has no destination of its own), for whoever
+// started the program from a console or a script: on POSIX one line on
+// standard error, every control character escaped. The Windows programs have
+// no console and stay silent. Nothing is written for an empty reason.
+void ReportEndReason(std::string_view reason);
+
 // The command line as the programs take it: one unparsed string. On Windows
 // the raw text after the program name; elsewhere the arguments joined by
 // single blanks.

@@ -143,12 +143,17 @@ class E2E(unittest.TestCase):
             self.assertEqual(tree(out), expected)
             shutil.rmtree(out)
 
-    def start_writing(self, folder):
-        """Starts a line-mode run on `folder` and returns once the write is
-        under way: the process and what it printed so far."""
-        p = subprocess.Popen([PROGRAM, folder], stdin=subprocess.DEVNULL,
+    def start_writing(self, folder, lines=None):
+        """Starts a line-mode run on `folder` (reading `lines`, else nothing)
+        and returns once the write is under way: the process and what it
+        printed so far."""
+        p = subprocess.Popen([PROGRAM, folder],
+                             stdin=subprocess.DEVNULL if lines is None else subprocess.PIPE,
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                              env=self.env, cwd=self.work)
+        if lines is not None:
+            p.stdin.write(lines.encode("utf-8"))
+            p.stdin.close()
         out = b""
         os.set_blocking(p.stdout.fileno(), False)
         end = time.monotonic() + 60
@@ -263,11 +268,34 @@ class E2E(unittest.TestCase):
         self.assertNotIn("Voulez-vous crypter", r.output)
 
     def test_missing_folder_fails(self):
-        r = self.run_lines([os.path.join(self.work, "absent")])
+        # The failure and its reason wait for "Annuler"; end of input presses it.
+        absent = os.path.join(self.work, "absent")
+        r = self.run_lines([absent])
         self.assertEqual(r.code, 2, r.output)
-        self.assertIn("La compression a échoué.", r.output)
+        self.assertIn("La compression a échoué.\nLe dossier « " + absent + " » est introuvable.\n",
+                      r.output)
         self.assertEqual(self.work_entries(), [])
 
+    def test_archive_that_cannot_be_prepared_says_why(self):
+        folder = os.path.join(self.tmp, "nulle part", "photos")
+        r = self.run_lines([folder])
+        self.assertEqual(r.code, 2, r.output)
+        self.assertEqual(r.output, "Impossible de créer un fichier dans le dossier de « " +
+                         folder + ".zip ».\n")
+
+    def test_overwrite_then_sigterm_keeps_the_older_archive(self):
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=100)
+        with open(folder + ".zip", "wb") as f:
+            f.write(b"older archive")
+        p, out = self.start_writing(folder, "1\n")
+        p.send_signal(signal.SIGTERM)
+        code = p.wait(timeout=30)
+        p.stdout.close()
+        self.assertEqual(code, 1, out.decode("utf-8", "replace"))
+        with open(folder + ".zip", "rb") as f:
+            self.assertEqual(f.read(), b"older archive")
+        self.assertEqual(self.work_entries(), ["big", "big.zip"])
     def test_names_that_are_not_utf8_are_archived_readable(self):
         # What unzip leaves on disk from an old Windows archive: names in a
         # legacy code page, which are not UTF-8. They are archived under the

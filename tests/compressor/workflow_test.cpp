@@ -113,11 +113,16 @@ TEST_F(Workflow, QuotesAnywhereTrailingBlanksAndSeparatorGiveTheSameArchive) {
 
 TEST_F(Workflow, PrefixInsideQuotesIsNotAPrefixAndLastDirIsSavedBeforeTheEngineFails) {
   // After the quotes go the path begins with "§", whose folder does not exist:
-  // the engine refuses the archive and the run ends without a word, but the
-  // parent folder was remembered first.
+  // the engine refuses the archive and the run ends without a dialog (one
+  // line on standard error says why), but the parent folder was remembered
+  // first.
   MakeFolder("x");
   const std::string cmd = "\"§" + U8(root_ / "work" / "x") + "\"";
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(Run(cmd), kExitFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Impossible de créer un fichier dans le dossier de « §" + U8(root_ / "work" / "x") +
+                ".zip ».\n");
   EXPECT_FALSE(form_->Encrypt);
   EXPECT_FALSE(form_->ConfirmDelete);
   EXPECT_EQ(form_->SourceFolder, "§" + U8(root_ / "work" / "x"));
@@ -272,15 +277,22 @@ TEST_F(Workflow, PlainPathAsksNoQuestionAndKeepsTheFolder) {
 
 // ---- existing archive -------------------------------------------------------------
 
-TEST_F(Workflow, OverwriteDeletesTheOlderArchiveOnlyAfterTheChoice) {
+TEST_F(Workflow, OverwriteReplacesTheOlderArchiveOnlyOnceTheNewOneIsComplete) {
   fs::path f = MakeFolder("photos");
   fs::path zip = root_ / "work" / "photos.zip";
   WriteFile(zip, "older archive");
-  bool olderDuringChoice = false, olderWhenProgressOpened = true;
-  Dialog(0).Do([&](LayerDialog&) { olderDuringChoice = fs::exists(zip); }).Click(200);
-  Dialog(1).Do([&](LayerDialog&) { olderWhenProgressOpened = fs::exists(zip); });
+  std::string duringChoice, whenProgressOpened, duringWrite;
+  Dialog(0).Do([&](LayerDialog&) { duringChoice = ReadFile(zip); }).Click(200);
+  Dialog(1).Do([&](LayerDialog&) { whenProgressOpened = ReadFile(zip); });
+  // What lies under the archive's name while the engine writes.
+  int watch = loop_.AddTimer(5, [&] {
+    LayerDialog* d = ui_->Current();
+    if (duringWrite.empty() && d && d->Footer().rfind("    Compression : ", 0) == 0)
+      duringWrite = ReadFile(zip);
+  });
 
   EXPECT_EQ(Run(U8(f)), kExitDone);
+  loop_.RemoveTimer(watch);
 
   ASSERT_EQ(Shown().size(), 2u);
   const ShownDialog& c = Shown()[0];
@@ -300,9 +312,69 @@ TEST_F(Workflow, OverwriteDeletesTheOlderArchiveOnlyAfterTheChoice) {
   EXPECT_EQ(c.buttons[1].text, "Abandonner");
   EXPECT_EQ(c.buttons[1].note, "et renoncer à compresser le dossier");
 
-  EXPECT_TRUE(olderDuringChoice);
-  EXPECT_FALSE(olderWhenProgressOpened);
+  EXPECT_EQ(duringChoice, "older archive");
+  EXPECT_EQ(whenProgressOpened, "older archive");
+  EXPECT_EQ(duringWrite, "older archive");
   EXPECT_EQ(ReadArchive(zip, root_ / "check"), ReadTree(f));
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
+}
+
+TEST_F(Workflow, OverwriteThenAFailedWriteKeepsTheOlderArchive) {
+  fs::path f = MakeFolder("photos");
+  fs::path zip = root_ / "work" / "photos.zip";
+  WriteFile(zip, "older archive");
+  // A file goes away right after the engine collected it: the write fails.
+  Dialog(0).Do([&](LayerDialog&) {
+    auto collected = form_->Zip->ToBeAdded;
+    form_->Zip->ToBeAdded = [&, collected](const std::string& name, int64_t size, int32_t& ex) {
+      collected(name, size, ex);
+      if (P(name).filename() == "c.bin") fs::remove(P(name));
+    };
+  });
+  Dialog(0).Click(200);
+  Dialog(1).AtMs(8000).Click(101);
+  EXPECT_EQ(Run(U8(f)), kExitFailed);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_EQ(Shown()[1].footers.back().rfind("La compression a échoué.\n", 0), 0u);
+  EXPECT_EQ(ReadFile(zip), "older archive");
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
+}
+
+TEST_F(Workflow, OverwriteThenACancelKeepsTheOlderArchive) {
+  fs::path f = MakeFolder("photos");
+  WriteFile(f / "big.bin", Noise(4 << 20, 11));
+  fs::path zip = root_ / "work" / "photos.zip";
+  WriteFile(zip, "older archive");
+  Dialog(0).Click(200);
+  // "Annuler" once the write is under way.
+  int watch = loop_.AddTimer(5, [&] {
+    LayerDialog* d = ui_->Current();
+    if (d && d->Open() && d->Footer().rfind("    Compression : ", 0) == 0 && !form_->Cancelled)
+      d->Click(101);
+  });
+  EXPECT_EQ(Run(U8(f)), kExitCancelled);
+  loop_.RemoveTimer(watch);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_FALSE(Has(Shown()[1].footers, "Compression complète"));
+  EXPECT_EQ(ReadFile(zip), "older archive");
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
+}
+
+TEST_F(Workflow, ChoiceClosedWithoutAnAnswerIsAnAbandon) {
+  // End of input closes the choice with the close id, as does a dialog that
+  // could not be shown: nothing is written, the older archive stays.
+  fs::path f = MakeFolder("photos");
+  fs::path zip = root_ / "work" / "photos.zip";
+  WriteFile(zip, "older archive");
+  Dialog(0).Do([](LayerDialog& d) { d.Dismiss(); });
+  EXPECT_EQ(Run(U8(f)), kExitCancelled);
+  EXPECT_TRUE(form_->Cancelled);
+  EXPECT_FALSE(form_->ProceedWithCompression);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].result, 8);
+  EXPECT_EQ(ReadFile(zip), "older archive");
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
 }
 
 TEST_F(Workflow, AbandonKeepsTheOlderArchiveAndWritesNothing) {
@@ -456,6 +528,36 @@ TEST_F(Workflow, BlanksAndAccentsMakeValidPasswordsKeptExactly) {
   }
 }
 
+TEST_F(Workflow, PasswordOfAHundredBytesIsInvalid) {
+  // 7-Zip cannot open an AES archive whose password passes 99 bytes.
+  fs::path f = MakeFolder("photos");
+  std::string footerAt100, footerAt99;
+  intptr_t iconAt100 = 0;
+  bool openAfterRefusal = false;
+  Dialog(0)
+      .SetInput(std::string(100, 'k'))
+      .Do([&](LayerDialog& d) {
+        footerAt100 = d.Footer();
+        iconAt100 = d.IconFooter();
+      })
+      .Click(1)
+      .Do([&](LayerDialog& d) { openAfterRefusal = d.Open(); })
+      .Backspace(1)
+      .Do([&](LayerDialog& d) { footerAt99 = d.Footer(); })
+      .Click(1);
+  ui_->AnswerQuestions({IDNO_});
+  EXPECT_EQ(Run("§" + U8(f)), kExitDone);
+  EXPECT_EQ(footerAt100, "Mot de passe invalide !");
+  EXPECT_EQ(iconAt100, kError);
+  EXPECT_TRUE(openAfterRefusal);
+  EXPECT_EQ(ui_->Beeps(), std::vector<uint32_t>{0x10});
+  EXPECT_TRUE(Has(Shown()[0].footers, "Mot de passe invalide, veuillez le modifier !"));
+  EXPECT_EQ(footerAt99, "Sécurité du mot de passe : Faible");
+  EXPECT_EQ(form_->ArchivePassword, std::string(99, 'k'));
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check", std::string(99, 'k')),
+            ReadTree(f));
+}
+
 TEST_F(Workflow, CancelAfterARefusedPasswordWritesNothing) {
   fs::path f = MakeFolder("photos");
   Dialog(0).Type("abc").Click(1).Click(2);
@@ -547,22 +649,29 @@ TEST_F(Workflow, CancelDuringTheFinalWaitEndsBeforeAnyQuestion) {
   EXPECT_TRUE(ui_->Questions().empty());
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(fs::exists(f / "sub" / "c.bin"));
-  // A cancelled run leaves no archive, even one that was complete.
-  EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+  // The archive was complete before the click: it stays, the folder too.
+  EXPECT_EQ(WorkEntries(), (std::vector<std::string>{"photos", "photos.zip"}));
+  EXPECT_EQ(ReadArchive(root_ / "work" / "photos.zip", root_ / "check"), ReadTree(f));
 }
 
 // ---- failures ------------------------------------------------------------------------
 
-TEST_F(Workflow, MissingFolderFailsInTheFooterAndWritesNothing) {
+TEST_F(Workflow, MissingFolderFailsWithItsReasonUntilAnnulerAndWritesNothing) {
   fs::create_directories(root_ / "work");
   ui_->AnswerQuestions({IDYES_});
+  // The user reads the failure for a while, then presses "Annuler".
+  Dialog(0).AtMs(9000).Click(101);
   EXPECT_EQ(Run("#" + U8(root_ / "work" / "absent")), kExitFailed);
   ASSERT_EQ(Shown().size(), 1u);
   const ShownDialog& d = Shown()[0];
-  EXPECT_EQ(d.footers.back().rfind("La compression a échoué.", 0), 0u) << d.footers.back();
+  EXPECT_EQ(d.footers.back(), "La compression a échoué.\nLe dossier « " +
+                                  U8(root_ / "work" / "absent") + " » est introuvable.");
   EXPECT_EQ(d.footerIcons.back(), kError);
   EXPECT_FALSE(Has(d.footers, "Compression complète"));
   EXPECT_FALSE(d.open);
+  // Closed by the cancel path only: 500 ms after the click, then the wait.
+  EXPECT_GE(d.closedAtMs - d.shownAtMs, 9500);
+  EXPECT_GE(endedAtMs_ - d.shownAtMs, 10500);
   EXPECT_TRUE(ui_->Questions().empty());
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(WorkEntries().empty());
@@ -580,17 +689,67 @@ TEST_F(Workflow, FileVanishingDuringTheRunFailsAndKeepsTheFolder) {
     };
   });
   Dialog(0).Type("Secret!1").Click(1);
+  Dialog(1).AtMs(6000).Click(101);
   ui_->AnswerQuestions({IDYES_});
   EXPECT_EQ(Run("§" + U8(f)), kExitFailed);
   ASSERT_EQ(Shown().size(), 2u);
   const ShownDialog& d = Shown()[1];
-  EXPECT_EQ(d.footers.back().rfind("La compression a échoué.", 0), 0u) << d.footers.back();
+  EXPECT_EQ(d.footers.back().rfind("La compression a échoué.\n", 0), 0u) << d.footers.back();
+  EXPECT_NE(d.footers.back().find("c.bin"), std::string::npos) << d.footers.back();
+  EXPECT_GE(d.closedAtMs - d.shownAtMs, 6500);
   EXPECT_EQ(d.footerIcons.back(), kError);
   EXPECT_FALSE(Has(d.footers, "Compression complète"));
   EXPECT_TRUE(ui_->Questions().empty());
   EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(fs::exists(f / "a.txt"));
   EXPECT_EQ(WorkEntries(), std::vector<std::string>{"photos"});
+}
+
+// ---- names from outside ----------------------------------------------------------
+
+// A control character, DEL, a C1 control or a bidirectional override, raw.
+bool HasRawControl(const std::string& s, bool lineFeedAllowed) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '\n' && lineFeedAllowed) continue;
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0) return true;
+  }
+  return s.find("\xE2\x80\xAE") != std::string::npos;
+}
+
+TEST_F(Workflow, NamesReachTheDialogEscaped) {
+  // A folder and files whose names carry terminal commands and a right-to-left
+  // override; one file goes away during the run, so the engine's reason
+  // quotes a name too.
+  const std::string folder = "bad\x1b[2J\xE2\x80\xAEgpj";
+  fs::path f = MakeFolder(folder);
+  WriteFile(f / P("\x07ring\xE2\x80\xAEtxt.exe"), "x");
+  WriteFile(f / P("gone\x1b[31m\xC2\x9B.bin"), Noise(1000, 4));
+  Dialog(0).Do([&](LayerDialog&) {
+    auto collected = form_->Zip->ToBeAdded;
+    form_->Zip->ToBeAdded = [&, collected](const std::string& name, int64_t size, int32_t& ex) {
+      collected(name, size, ex);
+      if (name.find("gone") != std::string::npos) fs::remove(P(name));
+    };
+  });
+  Dialog(0).Type("Secret!1").Click(1);
+  Dialog(1).AtMs(6000).Click(101);
+  EXPECT_EQ(Run("§" + U8(f)), kExitFailed);
+  ASSERT_EQ(Shown().size(), 2u);
+  const ShownDialog& d = Shown()[1];
+  EXPECT_EQ(d.content, "Création de : bad\\x1b[2J\\u202egpj.zip");
+  EXPECT_TRUE(Has(d.footers, "Examen des Fichiers à compresser : \\x07ring\\u202etxt.exe"));
+  EXPECT_TRUE(Has(d.footers, "Examen des Fichiers à compresser : gone\\x1b[31m\\x9b.bin"));
+  EXPECT_FALSE(HasRawControl(d.content, false));
+  for (const std::string& footer : d.footers) {
+    SCOPED_TRACE(footer);
+    EXPECT_FALSE(HasRawControl(footer, footer.rfind("La compression a échoué.\n", 0) == 0));
+  }
+  const std::string& failure = d.footers.back();
+  EXPECT_EQ(failure.rfind("La compression a échoué.\n", 0), 0u) << failure;
+  EXPECT_NE(failure.find("bad\\x1b[2J\\u202egpj"), std::string::npos) << failure;
+  EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1);
 }
 
 }  // namespace

@@ -54,5 +54,29 @@ TEST(ArchiveArgument, NoDestinationWhenNothingWouldRemain) {
   EXPECT_EQ(DestinationFolderOf("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"), "\xC3\xA9");
 }
 
+TEST(ArchiveArgument, NoDestinationThatIsTheArchivesOwnFolderOrAbove) {
+  // The name before the extension is empty, "." or "..": extracting there
+  // would write over the folder that holds the archive, or its parent.
+  for (const char* path : {"dir/.zip", "/data/.zip", "/.zip", "dir/..zip", "dir/...zip",
+                           "/data/sub/..zip", "./.zip", "../.zip"}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(DestinationFolderOf(path, '/'));
+    EXPECT_FALSE(DestinationFolderOf(path, '\\'));
+  }
+  for (const char* path : {"C:\\data\\.zip", "C:\\.zip", "\\\\srv\\share\\..zip", "d\\...zip",
+                           "C:\\data\\. .zip", "C:\\data\\ ...zip", "C:\\data/.zip"}) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(DestinationFolderOf(path, '\\'));
+  }
+  // A name that only begins with dots, or has more than two, is a folder of
+  // its own.
+  EXPECT_EQ(DestinationFolderOf("dir/.a.zip", '/'), "dir/.a");
+  EXPECT_EQ(DestinationFolderOf("dir/....zip", '/'), "dir/...");
+  EXPECT_EQ(DestinationFolderOf("dir/ .zip", '/'), "dir/ ");
+  EXPECT_EQ(DestinationFolderOf("C:\\data\\a.b.zip", '\\'), "C:\\data\\a.b");
+  // Off Windows a backslash is part of a name.
+  EXPECT_EQ(DestinationFolderOf("dir/a\\.zip", '/'), "dir/a\\");
+}
+
 }  // namespace
 }  // namespace qv::unpack

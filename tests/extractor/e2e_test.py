@@ -73,6 +73,26 @@ class Base(unittest.TestCase):
                               env=self.env, cwd=self.root, timeout=timeout)
         return proc.returncode, proc.stdout.decode("utf-8", "replace")
 
+    def run_split(self, args, stdin=None):
+        """Line mode with standard error apart; stdin None is /dev/null."""
+        proc = subprocess.run([PROGRAM] + args,
+                              input=None if stdin is None else stdin.encode(),
+                              stdin=subprocess.DEVNULL if stdin is None else None,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=self.env, cwd=self.root, timeout=TIMEOUT)
+        return (proc.returncode, proc.stdout.decode("utf-8", "replace"),
+                proc.stderr.decode("utf-8", "replace"))
+
+    def snapshot_folder(self, folder):
+        """Every file under folder: relative path -> (content, mtime)."""
+        found = {}
+        for base, _, files in os.walk(folder):
+            for name in files:
+                full = os.path.join(base, name)
+                with open(full, "rb") as f:
+                    found[os.path.relpath(full, folder)] = (f.read(), os.stat(full).st_mtime_ns)
+        return found
+
     def seven_zip(self, archive, source, *switches):
         subprocess.run(["7zz", "a", "-tzip", "-bd", "-bso0", *switches, archive, "."],
                        cwd=source, check=True, env=self.env)
@@ -166,6 +186,49 @@ class LineMode(Base):
         self.assertEqual(self.read("photos", "a.txt"), b"mine")
         self.assertTrue(os.path.exists(archive))
 
+    def test_existing_destination_without_an_answer_changes_nothing(self):
+        # Nobody there to answer (/dev/null, or a script whose input ends):
+        # the choice is an abandon, whatever is newer in the folder.
+        src = self.sample_tree()
+        archive = self.path("photos.zip")
+        self.info_zip(archive, src)
+        self.write("photos/a.txt", "mine, older")
+        past = time.time() - 400 * 86400
+        os.utime(self.path("photos", "a.txt"), (past, past))
+        self.write("photos/sous dossier/é.txt", "mine, newer")
+        before = self.snapshot_folder(self.path("photos"))
+        for stdin in (None, ""):
+            with self.subTest(stdin="/dev/null" if stdin is None else "pipe"):
+                code, out, err = self.run_split(["#" + archive], stdin)
+                self.assertEqual(code, 1, out + err)
+                self.assertIn("Le dossier de décompression existe déjà !.", out)
+                self.assertNotIn("Décompression en cours...", out)
+                self.assertEqual(self.snapshot_folder(self.path("photos")), before)
+                self.assertTrue(os.path.exists(archive))
+
+    def test_archive_that_cannot_be_opened_says_why_on_stderr(self):
+        self.write("pas une archive.zip", "du texte, pas du zip")
+        code, out, err = self.run_split([self.path("pas une archive.zip")])
+        self.assertEqual(code, 2, out + err)
+        self.assertEqual(out, "")
+        self.assertEqual(err, "Le fichier « " + self.path("pas une archive.zip") +
+                         " » n'est pas une archive zip lisible.\n")
+        self.assertFalse(os.path.exists(self.path("pas une archive")))
+
+    def test_archive_named_only_by_its_extension_is_not_extracted_over_its_folder(self):
+        src = self.sample_tree()
+        os.makedirs(self.path("dossier"))
+        archive = self.path("dossier", ".zip")
+        self.info_zip(archive, src)
+        self.write("dossier/a.txt", "mine")
+        code, out, err = self.run_split([archive], "2\n")
+        self.assertEqual(code, 2, out + err)
+        self.assertEqual(out, "")
+        self.assertIn("ne laisse aucun dossier de décompression", err)
+        self.assertEqual(err.count("\n"), 1, err)
+        self.assertEqual(sorted(os.listdir(self.path("dossier"))), [".zip", "a.txt"])
+        self.assertEqual(self.read("dossier", "a.txt"), b"mine")
+
     def test_no_command_line_asks_for_the_archive(self):
         src = self.sample_tree()
         os.makedirs(self.path("archives"))
@@ -206,9 +269,13 @@ class LineMode(Base):
             b = f.read(1)
             f.seek(100000)
             f.write(bytes([b[0] ^ 0x5A]))
+        # The failure waits for its "Annuler": end of input presses it.
         code, out = self.run_lines(["#" + archive])
         self.assertEqual(code, 2, out)
-        self.assertIn("La décompression a échoué.", out)
+        lines = out.splitlines()
+        self.assertIn("La décompression a échoué.", lines)
+        reason = lines[lines.index("La décompression a échoué.") + 1]
+        self.assertIn("big.bin", reason)
         self.assertNotIn("Décompression complète", out)
         self.assertTrue(os.path.exists(archive))
         dest = self.path("abime")

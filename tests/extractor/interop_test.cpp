@@ -73,10 +73,16 @@ TEST_F(OtherTools, UnsupportedMethodFailsAndKeepsTheArchive) {
   for (int i = 0; i < 5000; ++i) text += "bonjour tout le monde ";
   WriteFile(src / "t.txt", text);
   Tool(src, "7zz a -tzip -mm=Deflate64 '" + U8(root_ / "d64.zip") + "' .");
+  // The failure and its reason stay until "Annuler".
+  Dialog(0).AtMs(5000).Click(101);
   EXPECT_EQ(Run("#" + U8(root_ / "d64.zip")), kExitFailed);
   ASSERT_EQ(Shown().size(), 1u);
-  EXPECT_EQ(Shown()[0].footers.back(), "La décompression a échoué.");
+  const std::string& footer = Shown()[0].footers.back();
+  EXPECT_EQ(footer.rfind("La décompression a échoué.\nÉlément illisible ou endommagé « t.txt »", 0),
+            0u)
+      << footer;
   EXPECT_EQ(Shown()[0].footerIcons.back(), 0xFFFE);
+  EXPECT_TRUE(opened_.empty());
   EXPECT_TRUE(fs::exists(root_ / "d64.zip"));
   EXPECT_FALSE(fs::exists(root_ / "d64" / "t.txt"));
 }

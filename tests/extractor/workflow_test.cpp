@@ -105,8 +105,17 @@ TEST_F(Workflow, NothingToExtractEndsSilently) {
 }
 
 TEST_F(Workflow, ArchiveThatCannotBeOpenedEndsSilentlyAfterSavingLastDir) {
+  // No dialog; standard error says why, on one line.
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(Run(U8(root_ / "missing.zip")), kExitFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Le fichier « " + U8(root_ / "missing.zip") + " » n'est pas une archive zip lisible.\n");
   EXPECT_EQ(LastDir(), U8(root_));
+  // A name from outside does not reach the console raw.
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Run(U8(root_ / "a\x1b]0;x\x07\nb.zip")), kExitFailed);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Le fichier « " + U8(root_) + "/a\\x1b]0;x\\x07\\x0ab.zip » n'est pas une archive zip lisible.\n");
   WriteFile(root_ / "sub" / "notzip.zip", "this is not a zip archive at all");
   EXPECT_EQ(Run(U8(root_ / "sub" / "notzip.zip")), kExitFailed);
   EXPECT_EQ(LastDir(), U8(root_ / "sub"));
@@ -116,6 +125,32 @@ TEST_F(Workflow, ArchiveThatCannotBeOpenedEndsSilentlyAfterSavingLastDir) {
   EXPECT_TRUE(Shown().empty());
   EXPECT_FALSE(fs::exists(root_ / "missing"));
   EXPECT_FALSE(fs::exists(root_ / "sub" / "notzip"));
+}
+
+TEST_F(Workflow, ArchiveNamedOnlyByItsExtensionIsNeverExtractedOverItsOwnFolder) {
+  // "dir/.zip" would have "dir/" as its destination: the folder that holds
+  // the archive. The run ends like an archive that cannot be opened.
+  fs::path zip = MakeSample("photos");
+  fs::create_directories(root_ / "dir");
+  fs::copy_file(zip, root_ / "dir" / ".zip");
+  WriteFile(root_ / "dir" / "a.txt", "mine");
+  for (const std::string& cmd :
+       {U8(root_ / "dir" / ".zip"), "#" + U8(root_ / "dir" / ".zip"), U8(root_ / "dir" / "..zip")}) {
+    SCOPED_TRACE(cmd);
+    if (cmd.find("..zip") != std::string::npos) fs::copy_file(zip, root_ / "dir" / "..zip");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Run(cmd), kExitFailed);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("ne laisse aucun dossier de décompression"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(fs::exists(root_ / "dir" / ".zip"));
+  EXPECT_EQ(ReadFile(root_ / "dir" / "a.txt"), "mine");
+  EXPECT_FALSE(fs::exists(root_ / "dir" / "sub"));
+  EXPECT_FALSE(fs::exists(root_ / "sub"));
+  EXPECT_FALSE(fs::exists(root_ / "a.txt"));
 }
 
 TEST_F(Workflow, BareFileNameSavesAnEmptyLastDir) {
@@ -296,6 +331,50 @@ TEST_F(ExistingDestination, AbandonChangesNothing) {
   EXPECT_TRUE(opened_.empty());
 }
 
+TEST_F(ExistingDestination, ClosedWithoutAnAnswerIsAnAbandon) {
+  // End of input closes the choice with the close id: nobody chose to write
+  // over the folder, so nothing is, and the archive stays despite "#".
+  Prepare();
+  auto newer = fs::last_write_time(dest_ / "sub" / "b.txt");
+  Dialog(0).Do([](LayerDialog& d) { d.Dismiss(); });
+  EXPECT_EQ(Run("#" + U8(zip_)), kExitCancelled);
+  ASSERT_EQ(Shown().size(), 1u) << "no progress dialog";
+  EXPECT_EQ(Shown()[0].result, 8);
+  EXPECT_TRUE(form_->Cancelled);
+  EXPECT_EQ(ReadFile(dest_ / "a.txt"), "old alpha");
+  EXPECT_EQ(ReadFile(dest_ / "sub" / "b.txt"), "my newer bravo");
+  EXPECT_EQ(fs::last_write_time(dest_ / "sub" / "b.txt"), newer);
+  EXPECT_FALSE(fs::exists(dest_ / "sub" / "c.bin"));
+  EXPECT_TRUE(fs::exists(zip_));
+  EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(ExistingDestination, HashKeepsTheArchiveWhenAnUpdateLeftANewerFile) {
+  // The update kept the newer local sub/b.txt: the archive still holds the
+  // only copy of its own b.txt, so "#" does not delete it.
+  Prepare();
+  Dialog(0).Click(300);
+  EXPECT_EQ(Run("#" + U8(zip_)), kExitDone);
+  EXPECT_GE(form_->ExtractResult, 0);
+  EXPECT_EQ(ReadFile(dest_ / "sub" / "b.txt"), "my newer bravo");
+  EXPECT_EQ(ReadFile(dest_ / "sub" / "c.bin"), Noise(70000, 3));
+  EXPECT_TRUE(fs::exists(zip_));
+  EXPECT_EQ(opened_.size(), 1u);
+}
+
+TEST_F(ExistingDestination, HashDeletesTheArchiveWhenAnUpdateFoundEverythingThere) {
+  // Everything already out from an earlier run: the update writes nothing,
+  // yet every entry is on disk, so the archive may go.
+  zip_ = MakeSample("photos");
+  ASSERT_EQ(Run(U8(zip_)), kExitDone);
+  ui_.reset();
+  ui_ = std::make_unique<ScriptedDialogs>();
+  Dialog(0).Click(300);
+  EXPECT_EQ(Run("#" + U8(zip_)), kExitDone);
+  EXPECT_FALSE(fs::exists(zip_));
+  EXPECT_EQ(ReadFile(root_ / "photos" / "sub" / "c.bin"), Noise(70000, 3));
+}
+
 TEST_F(ExistingDestination, PasswordComesBeforeTheChoice) {
   zip_ = MakeSample("photos", "pw");
   fs::create_directories(root_ / "photos");
@@ -312,15 +391,41 @@ TEST_F(ExistingDestination, AFileOfTheDestinationsNameIsAskedAboutAndFails) {
   zip_ = MakeSample("photos");
   WriteFile(root_ / "photos", "a plain file");
   Dialog(0).Click(200);
+  Dialog(1).AtMs(7000).Click(101);
   EXPECT_EQ(Run("#" + U8(zip_)), kExitFailed);
   ASSERT_EQ(Shown().size(), 2u);
   const ShownDialog& p = Shown()[1];
-  EXPECT_EQ(p.footers.back(), "La décompression a échoué.");
+  EXPECT_EQ(p.footers.back(), "La décompression a échoué.\nImpossible de créer le dossier « " +
+                                  U8(root_ / "photos") + " ».");
   EXPECT_EQ(p.footerIcons.back(), 0xFFFE);
+  EXPECT_GE(p.closedAtMs - p.shownAtMs, 7500) << "the failure stays until Annuler";
   EXPECT_FALSE(Has(p.footers, "Décompression complète"));
   EXPECT_EQ(ReadFile(root_ / "photos"), "a plain file");
   EXPECT_TRUE(opened_.empty()) << "the file is not opened";
   EXPECT_TRUE(fs::exists(zip_)) << "a failed run keeps the archive";
+}
+
+TEST_F(ExistingDestination, NamesReachTheDialogEscaped) {
+  // The archive's name and its entries' carry terminal commands and a
+  // right-to-left override; what the dialog shows has them escaped.
+  fs::path src = root_ / "src";
+  WriteFile(src / P("\xE2\x80\xAEtxt.exe"), "x");
+  WriteFile(src / P("e\x1b[1m\x7F.txt"), "y");
+  fs::path zip = root_ / P("z\x1b[2J\xE2\x80\xAE.zip");
+  MakeZip(src, zip);
+  fs::create_directories(root_ / P("z\x1b[2J\xE2\x80\xAE"));
+  Dialog(0).Click(300);
+  EXPECT_EQ(Run(U8(zip)), kExitDone);
+  const ShownDialog& p = Shown().at(1);
+  EXPECT_EQ(p.content, "z\\x1b[2J\\u202e.zip");
+  EXPECT_TRUE(Has(p.footers, "Fichiers à décompresser : \\u202etxt.exe"));
+  EXPECT_TRUE(Has(p.footers, "Fichiers à décompresser : e\\x1b[1m\\x7f.txt"));
+  for (const std::string& footer : p.footers) {
+    SCOPED_TRACE(footer);
+    EXPECT_EQ(footer.find('\x1b'), std::string::npos);
+    EXPECT_EQ(footer.find("\xE2\x80\xAE"), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(root_ / P("z\x1b[2J\xE2\x80\xAE") / P("\xE2\x80\xAEtxt.exe")), "x");
 }
 
 // ---- failure and cancel ------------------------------------------------------
@@ -339,16 +444,21 @@ TEST_F(Workflow, DamagedEntryIsReportedAsAFailureAndKeepsTheArchive) {
     c = static_cast<char>(c ^ 0x5A);
     f.write(&c, 1);
   }
+  // The user reads the failure, then presses "Annuler".
+  Dialog(0).AtMs(6000).Click(101);
   EXPECT_EQ(Run("#" + U8(zip)), kExitFailed);
   EXPECT_LT(form_->ExtractResult, 0);
   const ShownDialog& p = Shown().at(0);
-  EXPECT_EQ(p.footers.back(), "La décompression a échoué.");
+  EXPECT_EQ(p.footers.back().rfind("La décompression a échoué.\n", 0), 0u) << p.footers.back();
+  EXPECT_NE(p.footers.back().find("big.bin"), std::string::npos) << p.footers.back();
   EXPECT_EQ(p.footerIcons.back(), 0xFFFE);
   EXPECT_FALSE(Has(p.footers, "Décompression complète"));
+  EXPECT_GE(p.closedAtMs - p.shownAtMs, 6500) << "the failure stays until Annuler";
+  EXPECT_GE(endedAtMs_ - p.shownAtMs, 7500);
   EXPECT_TRUE(fs::exists(zip));
   EXPECT_FALSE(fs::exists(root_ / "damaged" / "big.bin")) << "no damaged file is left";
   EXPECT_TRUE(NoStrayFiles(root_ / "damaged", {}));
-  EXPECT_EQ(opened_, std::vector<std::string>{U8(root_ / "damaged")}) << "what was extracted is shown";
+  EXPECT_TRUE(opened_.empty()) << "no folder is opened after a failure";
 }
 
 class Cancel : public Workflow {

@@ -335,6 +335,13 @@ void TerminalRenderer::Pump() {
     LayerDialog* d = dialogs_.back();
     if (!d->Open() || Acting(d)) return;
     ActingOn acting(this, d);
+    if (LineFailureWaits(*d)) {
+      std::string line;
+      if (!TakeLine(line) && !eof_) return;
+      failureAnswered_ = d;
+      d->Click(CancelTarget(*d));
+      return;
+    }
     Want want = WantOf(*d);
     if (want == Want::Nothing) return;
     std::string line;
@@ -433,6 +440,19 @@ void TerminalRenderer::Changed(LayerDialog& d) {
     lastFooter_ = d.Footer();
     if (!Blank(lastFooter_)) Write(lastFooter_ + "\n");
   }
+  if (LineFailureWaits(d)) {
+    StartReading();
+    Post([this] { Pump(); });
+  }
+}
+
+// A progress dialog that shows a failure (the error footer icon) stays until
+// its "Annuler" is pressed. In line mode it therefore reads one line, and any
+// line or end of input presses it, so a script never waits on a dialog that
+// nobody is there to close. Once pressed it reads nothing more.
+bool TerminalRenderer::LineFailureWaits(const LayerDialog& d) const {
+  return !tty_ && &d != failureAnswered_ && d.Open() && d.ProgressBar().shown &&
+         (d.IconFooter() & 0xFFFF) == 0xFFFE && CancelTarget(d) != 0;
 }
 
 void TerminalRenderer::Ticked(LayerDialog& d) {
@@ -441,6 +461,7 @@ void TerminalRenderer::Ticked(LayerDialog& d) {
 }
 
 void TerminalRenderer::Closed(LayerDialog& d) {
+  if (failureAnswered_ == &d) failureAnswered_ = nullptr;
   bool top = !dialogs_.empty() && dialogs_.back() == &d;
   dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), &d), dialogs_.end());
   if (tty_) {

@@ -9,7 +9,9 @@
 //   - a Yes/No question reads one line: o/oui/y/yes or n/non/no, empty = the
 //     default button;
 //   - the progress dialog reads nothing; an interrupt (SIGINT) clicks its
-//     cancel button, as Escape or the "a" key does on a TTY;
+//     cancel button, as Escape or the "a" key does on a TTY; once it shows a
+//     failure (error footer icon) it reads one line, and that line or end of
+//     input clicks its cancel button;
 //   - end of input is Cancel or close (for a question, its default button).
 #pragma once
 #include <cstdint>
@@ -67,6 +69,9 @@ class TerminalRenderer : public DialogRenderer {
   // Line mode.
   void LinePrintDialog(LayerDialog& d);
   void LineServe(LayerDialog& d);
+  bool LineFailureWaits(const LayerDialog& d) const;
+  // The failed progress dialog whose cancel button line mode already pressed.
+  const LayerDialog* failureAnswered_ = nullptr;
   // TTY mode.
   void EnterRaw();
   void LeaveRaw();
