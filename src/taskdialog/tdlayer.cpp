@@ -543,7 +543,10 @@ intptr_t DialogLayer::SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wPa
       switch (wParam) {
         case TDE_CONTENT: d->record_.pszContent = text; break;
         case TDE_EXPANDED_INFORMATION: d->record_.pszExpandedInformation = text; break;
-        case TDE_FOOTER: d->record_.pszFooter = text; break;
+        case TDE_FOOTER:
+          d->record_.pszFooter = text;
+          ++d->footerSets_;
+          break;
         case TDE_MAIN_INSTRUCTION: d->record_.pszMainInstruction = text; break;
         default: changed = false;
       }

@@ -85,6 +85,9 @@ class LayerDialog {
   bool Open() const { return !closing_; }
   int32_t Result() const { return result_; }
   int64_t Ticks() const { return ticks_; }
+  // How many times the program set the footer while the dialog was shown,
+  // also to the text it already had: a repeated refusal is news to the user.
+  int64_t FooterSets() const { return footerSets_; }
 
   // ---- The user's actions (ignored once the dialog is closing) ----
   // A click on an enabled button (the platform's own button click).
@@ -124,6 +127,7 @@ class LayerDialog {
   bool closing_ = false;
   int32_t result_ = 0;
   int64_t ticks_ = 0;
+  int64_t footerSets_ = 0;
   int64_t timerBaseMs_ = 0;
   int timerId_ = 0;
 };

@@ -45,6 +45,10 @@ int ReadByte() {
   }
 }
 
+// Paths, names and titles come from outside (a folder named with an escape
+// sequence): they reach the terminal escaped.
+std::string Safe(const std::string& text) { return EscapeForDisplay(text, true); }
+
 bool ByteWaiting(int ms) {
   pollfd p{0, POLLIN, 0};
   return ::poll(&p, 1, ms) > 0;
@@ -52,9 +56,9 @@ bool ByteWaiting(int ms) {
 
 class LineModeInput : public ChooserInput {
  public:
-  void Print(const std::string& line) override { WriteOut(line + "\n"); }
+  void Print(const std::string& line) override { WriteOut(Safe(line) + "\n"); }
   std::optional<std::string> ReadAnswer(const std::string& prompt, const ChooserCompleter&) override {
-    WriteOut(prompt + "\n");
+    WriteOut(Safe(prompt) + "\n");
     std::string line;
     bool any = false;
     for (;;) {
@@ -101,12 +105,12 @@ std::string CommonPrefix(const std::vector<std::string>& items) {
 class TtyInput : public ChooserInput {
  public:
   bool Interactive() const override { return true; }
-  void Print(const std::string& line) override { WriteOut("\r\x1b[K" + line + "\n"); }
+  void Print(const std::string& line) override { WriteOut("\r\x1b[K" + Safe(line) + "\n"); }
   std::optional<std::string> ReadAnswer(const std::string& prompt, const ChooserCompleter& complete) override {
     RawMode raw;
     std::string buffer;
     bool lastWasTab = false;
-    auto redraw = [&] { WriteOut("\r\x1b[K" + prompt + buffer); };
+    auto redraw = [&] { WriteOut("\r\x1b[K" + Safe(prompt) + Safe(buffer)); };
     redraw();
     for (;;) {
       const int c = ReadByte();
@@ -152,7 +156,7 @@ class TtyInput : public ChooserInput {
             WriteOut("\n");
             for (const auto& cand : candidates) {
               const auto slash = cand.rfind('/', cand.size() > 1 ? cand.size() - 2 : 0);
-              WriteOut("  " + (slash == std::string::npos ? cand : cand.substr(slash + 1)) + "\n");
+              WriteOut("  " + Safe(slash == std::string::npos ? cand : cand.substr(slash + 1)) + "\n");
             }
           }
         } else {

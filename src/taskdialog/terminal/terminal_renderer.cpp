@@ -68,6 +68,10 @@ std::string Repeat(const std::string& s, int n) {
   return r;
 }
 
+// Everything shown may come from outside (an entry name in a footer, a path
+// in a content): no control character reaches the terminal raw.
+std::string Safe(const std::string& text) { return EscapeForDisplay(text, true); }
+
 const char* const kBold = "\x1b[1m";
 const char* const kDim = "\x1b[2m";
 const char* const kReverse = "\x1b[7m";
@@ -283,10 +287,14 @@ void TerminalRenderer::Interrupt() {
     if (target == IDCANCEL_)
       d->Cancel();
     else
-      d->Click(target);
+      Press(*d, target);
     return;
   }
   // Nothing to cancel in place: the run is given up as a whole.
+  if (tty_ && drawnLines_ > 0) {
+    Write("\r\n");
+    drawnLines_ = 0;
+  }
   LeaveRaw();
   EndProcess(kExitCancelled);
 }
@@ -326,7 +334,8 @@ void TerminalRenderer::Pump() {
         return;
       }
       if (eof_) {
-        questionAnswer_ = (questionFlags_ & MB_DEFBUTTON2_) ? IDNO_ : IDYES_;
+        // Nobody is there to answer: never the destructive Yes.
+        questionAnswer_ = IDNO_;
         questionAnswered_ = true;
       }
       return;
@@ -354,10 +363,10 @@ void TerminalRenderer::Pump() {
                  ".\n");
         continue;
       }
-      d->Click(choices[n - 1]->id);
+      Press(*d, choices[n - 1]->id);
     } else {
       d->SetInput(line);
-      if (d->Open()) d->Click(d->DefaultButtonId());
+      if (d->Open()) Press(*d, d->DefaultButtonId());
     }
   }
 }
@@ -365,42 +374,37 @@ void TerminalRenderer::Pump() {
 void TerminalRenderer::LinePrintDialog(LayerDialog& d) {
   std::string out;
   auto add = [&](const std::string& text) {
-    for (const auto& l : TextLines(text)) out += l + "\n";
+    for (const auto& l : TextLines(Safe(text))) out += l + "\n";
   };
-  if (!Blank(d.Title())) out += d.Title() + "\n";
+  if (!Blank(d.Title())) out += Safe(d.Title()) + "\n";
   add(d.MainInstruction());
   add(d.Content());
   if (WantOf(d) == Want::Choice) {
     auto choices = Choices(d);
     for (size_t i = 0; i < choices.size(); ++i) {
-      out += "  " + std::to_string(i + 1) + ". " + choices[i]->text + "\n";
-      for (const auto& l : TextLines(choices[i]->note)) out += "     " + l + "\n";
+      out += "  " + std::to_string(i + 1) + ". " + Safe(choices[i]->text) + "\n";
+      for (const auto& l : TextLines(Safe(choices[i]->note))) out += "     " + l + "\n";
     }
   }
-  if (!Blank(d.Footer())) out += d.Footer() + "\n";
+  if (!Blank(d.Footer())) out += Safe(d.Footer()) + "\n";
   Write(out);
 }
 
 // ---------------------------------------------------------------------------
 // Renderer events
 
-void TerminalRenderer::Shown(LayerDialog& d) {
-  dialogs_.push_back(&d);
+bool TerminalRenderer::Press(LayerDialog& d, int32_t id) {
+  pressed_[&d] = id;
+  return d.Click(id);
+}
+
+void TerminalRenderer::Remember(const LayerDialog& d) {
   lastFooter_ = d.Footer();
-  InstallSignal();
-  if (tty_) {
-    EnterRaw();
-    if (drawnLines_ > 0 && dialogs_.size() > 1) {
-      // The outer dialog stays on screen as it was; the new one goes below.
-      Write("\r\n");
-      drawnLines_ = 0;
-    }
-    focus_ = -1;
-    StartReading();
-    Draw(d, false);
-    return;
-  }
-  LinePrintDialog(d);
+  lastFooterSets_ = d.FooterSets();
+}
+
+void TerminalRenderer::Listen(LayerDialog& d) {
+  UpdateQuiet();
   if (WantOf(d) != Want::Nothing) {
     StartReading();
     Post([this] { Pump(); });
@@ -409,18 +413,54 @@ void TerminalRenderer::Shown(LayerDialog& d) {
   }
 }
 
+void TerminalRenderer::UpdateQuiet() {
+  // In line mode the terminal's own echo would show a password in clear on
+  // the screen for good (and nothing can take it back): it is off for as
+  // long as an input box waits for its line.
+  bool want = !tty_ && !question_ && !dialogs_.empty() && dialogs_.back()->Open() &&
+              WantOf(*dialogs_.back()) == Want::Input && ::isatty(in_);
+  if (want && !quiet_) {
+    quiet_ = EnterQuietTerminal(in_);
+  } else if (!want && quiet_) {
+    LeaveRawTerminal();
+    quiet_ = false;
+  }
+}
+
+void TerminalRenderer::ForgetTypedAhead() {
+  // Keys typed before the question was on screen (a doubled Enter) are not
+  // an answer to it.
+  DiscardTypedAhead(in_);
+  if (!eof_) buffer_.clear();
+}
+
+void TerminalRenderer::Shown(LayerDialog& d) {
+  if (tty_ && drawnLines_ > 0) Erase();  // the outer dialog comes back when this one is gone
+  dialogs_.push_back(&d);
+  Remember(d);
+  InstallSignal();
+  if (tty_) {
+    EnterRaw();
+    if (WantOf(d) == Want::Choice) ForgetTypedAhead();
+    focus_ = -1;
+    StartReading();
+    Draw(d, false);
+    return;
+  }
+  LinePrintDialog(d);
+  Listen(d);
+}
+
 void TerminalRenderer::Navigated(LayerDialog& d) {
   if (tty_) {
+    if (WantOf(d) == Want::Choice) ForgetTypedAhead();
     focus_ = -1;
     Draw(d, false);
     return;
   }
-  lastFooter_ = d.Footer();
+  Remember(d);
   LinePrintDialog(d);
-  if (WantOf(d) != Want::Nothing) {
-    StartReading();
-    Post([this] { Pump(); });
-  }
+  Listen(d);
 }
 
 void TerminalRenderer::Changed(LayerDialog& d) {
@@ -429,10 +469,15 @@ void TerminalRenderer::Changed(LayerDialog& d) {
     if (!question_) ScheduleDraw(d);
     return;
   }
-  if (d.Footer() != lastFooter_) {
-    lastFooter_ = d.Footer();
-    if (!Blank(lastFooter_)) Write(lastFooter_ + "\n");
-  }
+  // While a box waits for an answer, each footer the program sets is its
+  // reply to that answer and is printed, even when it repeats the last one;
+  // a progress dialog's stream of footers is printed when it changes.
+  const Want want = WantOf(d);
+  const bool set = d.FooterSets() != lastFooterSets_;
+  const bool news = want == Want::Nothing ? d.Footer() != lastFooter_ : set;
+  if (news && !Blank(d.Footer())) Write(Safe(d.Footer()) + "\n");
+  Remember(d);
+  if (want != Want::Nothing && !reading_) Listen(d);
 }
 
 void TerminalRenderer::Ticked(LayerDialog& d) {
@@ -440,8 +485,33 @@ void TerminalRenderer::Ticked(LayerDialog& d) {
     ScheduleDraw(d);
 }
 
+std::string TerminalRenderer::Summary(const LayerDialog& d) const {
+  auto first = [](const std::string& text) {
+    auto lines = TextLines(Safe(text));
+    for (const auto& l : lines)
+      if (!Blank(l)) return Trim(l);
+    return std::string();
+  };
+  std::string what = first(d.MainInstruction());
+  if (what.empty()) what = first(d.Title());
+  // What ended it: the button clicked, else the last footer (a password box
+  // closed by the program leaves its rating, never its text).
+  std::string how;
+  auto pressed = pressed_.find(&d);
+  for (const auto& b : d.Buttons())
+    if (b.id == d.Result() || (pressed != pressed_.end() && b.id == pressed->second))
+      how = first(b.text);
+  if (how.empty() || d.ProgressBar().shown) how = first(d.Footer());
+  return std::string(" ") + kDim + "✓ " + kReset + what + (how.empty() ? "" : " → " + how);
+}
+
 void TerminalRenderer::Closed(LayerDialog& d) {
   bool top = !dialogs_.empty() && dialogs_.back() == &d;
+  struct Forget {
+    TerminalRenderer* r;
+    LayerDialog* d;
+    ~Forget() { r->pressed_.erase(d); }
+  } forget{this, &d};
   dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), &d), dialogs_.end());
   if (tty_) {
     if (drawTimer_) {
@@ -449,7 +519,9 @@ void TerminalRenderer::Closed(LayerDialog& d) {
       drawTimer_ = 0;
     }
     if (top && drawnLines_ > 0) {
-      Draw(d, true);
+      // The closed dialog shrinks to one line: nothing typed into it stays
+      // on the screen.
+      Redraw({Summary(d)});
       Write("\r\n");
       drawnLines_ = 0;
     }
@@ -462,10 +534,12 @@ void TerminalRenderer::Closed(LayerDialog& d) {
     }
   } else if (!dialogs_.empty()) {
     LayerDialog* outer = dialogs_.back();
-    lastFooter_ = outer->Footer();
+    Remember(*outer);
     if (WantOf(*outer) == Want::Nothing) StopReading();
+    UpdateQuiet();
   } else {
     StopReading();
+    UpdateQuiet();
   }
   if (dialogs_.empty() && !question_) RemoveSignal();
 }
@@ -481,17 +555,16 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   questionFlags_ = flags;
   questionFocus_ = def == IDYES_ ? 0 : 1;
   InstallSignal();
+  UpdateQuiet();
   if (tty_) {
     EnterRaw();
-    if (drawnLines_ > 0) {
-      Write("\r\n");
-      drawnLines_ = 0;
-    }
+    if (drawnLines_ > 0) Erase();
+    ForgetTypedAhead();
     KeysForQuestion();  // draws
   } else {
     std::string out;
-    if (!Blank(title)) out += title + "\n";
-    for (const auto& l : TextLines(text)) out += l + "\n";
+    if (!Blank(title)) out += Safe(title) + "\n";
+    for (const auto& l : TextLines(Safe(text))) out += l + "\n";
     Write(out);
   }
   StartReading();
@@ -502,7 +575,7 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   } done{this};
   while (!questionAnswered_) {
     if (eof_ && buffer_.empty()) {
-      questionAnswer_ = def;
+      questionAnswer_ = IDNO_;  // nobody answered: nothing destructive
       break;
     }
     Loop().ProcessEvents(EventLoop::kWaitForever);
@@ -510,11 +583,17 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   int answer = questionAnswer_;
   question_ = false;
   if (tty_) {
-    // Leaves the question as answered on screen, then brings the dialog back.
-    KeysForQuestion();
+    // The question shrinks to one line with its answer, then the dialog
+    // comes back.
+    std::string asked;
+    for (const auto& l : TextLines(Safe(text)))
+      if (asked.empty() && !Blank(l)) asked = Trim(l);
+    Redraw({std::string(" ") + kDim + "? " + kReset + asked + " → " +
+            (answer == IDYES_ ? "Oui" : "Non")});
     Write("\r\n");
     drawnLines_ = 0;
     if (!dialogs_.empty()) {
+      focus_ = -1;
       Draw(*dialogs_.back(), false);
     } else {
       StopReading();
@@ -523,6 +602,7 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   } else if (dialogs_.empty() || WantOf(*dialogs_.back()) == Want::Nothing) {
     StopReading();
   }
+  UpdateQuiet();
   if (dialogs_.empty()) RemoveSignal();
   return answer;
 }
@@ -548,10 +628,23 @@ void TerminalRenderer::EnterRaw() {
   if (!EnterRawTerminal(in_)) return;
   raw_ = true;
   Write("\x1b[?25l");
+  // Registered after the terminal's own restore, so it runs first: a run
+  // ended while a dialog is drawn leaves the shell's prompt on a line of its
+  // own, below the dialog.
+  lineCleanup_ = AddCleanup([this] {
+    if (drawnLines_ > 0) Write("\r\n");
+    drawnLines_ = 0;
+  });
 }
 
 void TerminalRenderer::LeaveRaw() {
   if (!raw_) return;
+  if (lineCleanup_) RemoveCleanup(lineCleanup_);
+  lineCleanup_ = 0;
+  if (drawnLines_ > 0) {
+    Write("\r\n");
+    drawnLines_ = 0;
+  }
   LeaveRawTerminal();
   raw_ = false;
 }
@@ -617,11 +710,11 @@ void TerminalRenderer::Draw(LayerDialog& d, bool final) {
 
   std::vector<std::string> lines;
   auto addWrapped = [&](const std::string& text, const std::string& indent, const char* style) {
-    for (const auto& l : TextLines(text))
+    for (const auto& l : TextLines(Safe(text)))
       for (const auto& w : Wrap(l, width - static_cast<int>(Utf8Length(indent))))
         lines.push_back(indent + (style ? style : "") + w + (style ? kReset : ""));
   };
-  std::string title = " " + d.Title() + " ";
+  std::string title = " " + Safe(d.Title()) + " ";
   int rule = std::max(0, width - static_cast<int>(Utf8Length(title)) - 2);
   lines.push_back(std::string(kDim) + "──" + kReset + kBold + title + kReset + kDim +
                   Repeat("─", rule) + kReset);
@@ -633,16 +726,16 @@ void TerminalRenderer::Draw(LayerDialog& d, bool final) {
     if (!b.commandLink) continue;
     ++n;
     bool f = focused(Item::kLink, b.id);
-    std::string label = std::to_string(n) + ". " + b.text;
+    std::string label = std::to_string(n) + ". " + Safe(b.text);
     std::string line = "  ";
     line += f ? std::string(kReverse) + "› " + label + " " + kReset
               : std::string(b.enabled ? "" : kDim) + "  " + label + kReset;
     lines.push_back(line);
-    for (const auto& l : TextLines(b.note))
+    for (const auto& l : TextLines(Safe(b.note)))
       for (const auto& w : Wrap(l, width - 7)) lines.push_back(std::string("       ") + kDim + w + kReset);
   }
   for (const auto& r : d.Radios())
-    lines.push_back(std::string("  ") + (r.checked ? "(•) " : "( ) ") + r.text);
+    lines.push_back(std::string("  ") + (r.checked ? "(•) " : "( ) ") + Safe(r.text));
 
   const auto& p = d.ProgressBar();
   if (p.shown) {
@@ -667,10 +760,10 @@ void TerminalRenderer::Draw(LayerDialog& d, bool final) {
   const auto& in = d.InputBox();
   if (in.present) {
     int boxW = std::max(10, std::min(width - 6, 40));
-    std::u32string shown = Utf8ToUtf32(in.text);
+    std::u32string shown = Utf8ToUtf32(in.masked ? in.text : Safe(in.text));
     std::string body;
     if (shown.empty() && !in.cueBanner.empty() && !focused(Item::kInput, 0)) {
-      body = std::string(kDim) + Utf32ToUtf8(Utf8ToUtf32(in.cueBanner).substr(0, boxW)) + kReset;
+      body = std::string(kDim) + Utf32ToUtf8(Utf8ToUtf32(Safe(in.cueBanner)).substr(0, boxW)) + kReset;
       shown.clear();
     } else {
       if (static_cast<int>(shown.size()) > boxW - 1) shown = shown.substr(shown.size() - (boxW - 1));
@@ -685,7 +778,7 @@ void TerminalRenderer::Draw(LayerDialog& d, bool final) {
   std::string row;
   for (const auto& b : d.Buttons()) {
     if (b.commandLink) continue;
-    std::string label = std::string(b.elevated ? "⛨ " : "") + b.text;
+    std::string label = std::string(b.elevated ? "⛨ " : "") + Safe(b.text);
     bool f = focused(Item::kButton, b.id);
     if (!row.empty()) row += "  ";
     if (f)
@@ -701,7 +794,7 @@ void TerminalRenderer::Draw(LayerDialog& d, bool final) {
     std::string glyph = IconGlyph(d.IconFooter());
     std::string indent = glyph.empty() ? " " : " " + glyph + " ";
     bool first = true;
-    for (const auto& l : TextLines(d.Footer()))
+    for (const auto& l : TextLines(Safe(d.Footer())))
       for (const auto& w : Wrap(l, width - 3)) {
         lines.push_back((first ? indent : std::string("   ")) + w);
         first = false;
@@ -734,6 +827,14 @@ void TerminalRenderer::Redraw(const std::vector<std::string>& lines) {
   out += "\x1b[J";
   Write(out);
   drawnLines_ = static_cast<int>(lines.size());
+}
+
+void TerminalRenderer::Erase() {
+  if (drawnLines_ <= 0) return;
+  std::string out = "\r";
+  if (drawnLines_ > 1) out += "\x1b[" + std::to_string(drawnLines_ - 1) + "A";
+  Write(out + "\x1b[J");
+  drawnLines_ = 0;
 }
 
 void TerminalRenderer::OnKeys() {
@@ -776,7 +877,7 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
         if (k == 'Z') move(-1);  // Shift+Tab
       } else if (buffer_.size() == 1) {
         buffer_.clear();
-        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)d.Click(t);
+        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)Press(d, t);
       } else {
         buffer_.erase(0, 2);  // Alt+key: ignored
       }
@@ -791,7 +892,7 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
       if (focus_ < 0) continue;
       const Item& it = items[static_cast<size_t>(focus_)];
       int32_t id = it.kind == Item::kInput ? d.DefaultButtonId() : it.id;
-      if (id) d.Click(id);
+      if (id) Press(d, id);
     } else if (inBox) {
       if (c == 0x7f || c == 0x08) {
         buffer_.erase(0, 1);
@@ -815,11 +916,11 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
         int k = c - '0', seen = 0;
         for (const auto& b : d.Buttons())
           if (b.commandLink && ++seen == k) {
-            d.Click(b.id);
+            Press(d, b.id);
             break;
           }
       } else if (c == 'a' || c == 'A') {
-        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)d.Click(t);
+        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)Press(d, t);
       }
     }
     if (d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_) ScheduleDraw(d);
@@ -850,18 +951,18 @@ void TerminalRenderer::KeysForQuestion() {
     }
   }
   if (eof_ && !questionAnswered_) {
-    questionAnswer_ = (questionFlags_ & MB_DEFBUTTON2_) ? IDNO_ : IDYES_;
+    questionAnswer_ = IDNO_;  // the terminal is gone: nobody said yes
     questionAnswered_ = true;
   }
   if (questionAnswered_) questionFocus_ = questionAnswer_ == IDYES_ ? 0 : 1;
   // Draw the question in place.
   const int width = std::max(20, std::min(Columns(), 100)) - 4;
   std::vector<std::string> lines;
-  std::string title = " " + questionTitle_ + " ";
+  std::string title = " " + Safe(questionTitle_) + " ";
   lines.push_back(std::string(kDim) + "──" + kReset + kBold + title + kReset + kDim +
                   Repeat("─", std::max(0, width - static_cast<int>(Utf8Length(title)) - 2)) +
                   kReset);
-  for (const auto& l : TextLines(questionText_))
+  for (const auto& l : TextLines(Safe(questionText_)))
     for (const auto& w : Wrap(l, width - 2)) lines.push_back(" ? " + w);
   auto button = [&](const char* label, bool f) {
     return f ? std::string(kReverse) + "[ " + label + " ]" + kReset
