@@ -221,17 +221,21 @@ class E2E(unittest.TestCase):
         self.assert_archive(folder + ".zip", expected)
 
     def test_no_answer_never_trashes_the_folder(self):
-        # What a launcher gives (/dev/null), an empty pipe, and a pipe that
-        # answers only the password: nobody said yes to the deletion.
+        # What a launcher gives (/dev/null, or no standard input at all), an
+        # empty pipe, and a pipe that answers only the password: nobody said
+        # yes to the deletion.
         trash = os.path.join(self.tmp, "data", "Trash", "files")
-        for prefix, lines in (("#", None), ("#", ""), ("§", "motdepasse\n")):
+        for prefix, lines in (("#", "/dev/null"), ("#", "closed"), ("#", ""),
+                              ("§", "motdepasse\n")):
             folder = os.path.join(self.work, "photos")
             make_folder(folder)
             expected = tree(folder)
-            if lines is None:
+            if lines in ("/dev/null", "closed"):
                 p = subprocess.run([PROGRAM, prefix + folder], stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                   env=self.env, cwd=self.work, timeout=120)
+                                   env=self.env, cwd=self.work, timeout=120,
+                                   preexec_fn=(lambda: os.close(0)) if lines == "closed"
+                                   else None)
                 r = Run(p.returncode, p.stdout.decode("utf-8", "replace"))
             else:
                 r = self.run_lines([prefix + folder], lines)

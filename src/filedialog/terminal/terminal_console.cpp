@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "filedialog/terminal/terminal_chooser.h"
+#include "support/frontend.h"
 #include "support/rawterminal.h"
 #include "support/text.h"
 
@@ -178,7 +179,7 @@ ChooserInput& TerminalChooserInput() {
   if (ChooserInput* installed = InstalledChooserInput()) return *installed;
   static LineModeInput lineMode;
   static TtyInput tty;
-  return (::isatty(0) && ::isatty(1)) ? static_cast<ChooserInput&>(tty) : lineMode;
+  return RunFrontEnd() == FrontEnd::Terminal ? static_cast<ChooserInput&>(tty) : lineMode;
 }
 
 }  // namespace qv

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "support/eventloop.h"
+#include "support/frontend.h"
 #include "support/process.h"
 #include "support/rawterminal.h"
 #include "support/text.h"
@@ -979,7 +980,7 @@ void TerminalRenderer::KeysForQuestion() {
 
 DialogLayer& TerminalDialogLayer() {
   static TerminalRenderer renderer(STDIN_FILENO, STDOUT_FILENO,
-                                   ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO));
+                                   RunFrontEnd() == FrontEnd::Terminal);
   static DialogLayer layer(renderer);
   return layer;
 }
@@ -987,6 +988,10 @@ DialogLayer& TerminalDialogLayer() {
 TaskDialogPlatform& DefaultTdPlatform() { return TerminalDialogLayer(); }
 
 void InstallDialogLayer() {
+  if (RunFrontEnd() == FrontEnd::Desktop) {
+    RegisteredDesktopFrontEnd()->install();
+    return;
+  }
   DialogLayer& layer = TerminalDialogLayer();
   const char* name = program_invocation_short_name;
   layer.SetProgramTitle(name ? name : "");
