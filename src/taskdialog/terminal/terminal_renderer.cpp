@@ -15,6 +15,7 @@
 #include "support/frontend.h"
 #include "support/process.h"
 #include "support/rawterminal.h"
+#include "support/terminalkeys.h"
 #include "support/text.h"
 #include "support/ui.h"
 #include "taskdialog/install.h"
@@ -850,79 +851,90 @@ void TerminalRenderer::OnKeys() {
   KeysForDialog(*dialogs_.back());
 }
 
+bool TerminalRenderer::NextKey(Key& key) {
+  std::vector<Key> keys;
+  const size_t used = DecodeKeys(buffer_, escapeWaitOver_ || eof_, keys, 1);
+  buffer_.erase(0, used);
+  if (!keys.empty()) {
+    key = keys.front();
+    return true;
+  }
+  if (!buffer_.empty() && !escapeTimer_) {
+    // An Escape, or the start of a sequence: Escape alone only when nothing
+    // follows within a moment.
+    escapeTimer_ = Loop().AddTimer(kEscapeWaitMs, [this] {
+      Loop().RemoveTimer(escapeTimer_);
+      escapeTimer_ = 0;
+      escapeWaitOver_ = true;
+      OnKeys();
+      escapeWaitOver_ = false;
+    });
+  }
+  return false;
+}
+
 void TerminalRenderer::KeysForDialog(LayerDialog& d) {
   if (Acting(&d)) return;
   ActingOn acting(this, &d);
-  while (!buffer_.empty() && d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_) {
+  Key key;
+  while (d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_ && NextKey(key)) {
     auto items = Items(d);
     if (focus_ < 0 || focus_ >= static_cast<int>(items.size())) focus_ = InitialFocus(d, items);
     const bool inBox = focus_ >= 0 && items[static_cast<size_t>(focus_)].kind == Item::kInput;
-    unsigned char c = static_cast<unsigned char>(buffer_[0]);
     auto move = [&](int delta) {
       if (items.empty()) return;
       int size = static_cast<int>(items.size());
       focus_ = ((focus_ < 0 ? 0 : focus_) + delta + size) % size;
     };
-    if (c == 0x1b) {
-      if (buffer_.size() >= 3 && (buffer_[1] == '[' || buffer_[1] == 'O')) {
-        char k = buffer_[2];
-        size_t len = 3;
-        if (k >= '0' && k <= '9') {  // ESC [ n ~ and the like
-          size_t end = buffer_.find_first_of("~ABCDHFZ", 2);
-          len = end == std::string::npos ? buffer_.size() : end + 1;
-          k = end == std::string::npos ? 0 : buffer_[end];
+    auto cancel = [&] {
+      if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)Press(d, t);
+    };
+    switch (key.kind) {
+      case Key::Up:
+      case Key::Left:
+      case Key::BackTab:
+        move(-1);
+        break;
+      case Key::Down:
+      case Key::Right:
+      case Key::Tab:
+        move(1);
+        break;
+      case Key::Escape:
+        cancel();
+        break;
+      case Key::Interrupt:
+        Interrupt();
+        break;
+      case Key::Enter:
+        if (focus_ >= 0) {
+          const Item& it = items[static_cast<size_t>(focus_)];
+          int32_t id = it.kind == Item::kInput ? d.DefaultButtonId() : it.id;
+          if (id) Press(d, id);
         }
-        buffer_.erase(0, len);
-        if (k == 'A' || k == 'D') move(-1);
-        if (k == 'B' || k == 'C') move(1);
-        if (k == 'Z') move(-1);  // Shift+Tab
-      } else if (buffer_.size() == 1) {
-        buffer_.clear();
-        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)Press(d, t);
-      } else {
-        buffer_.erase(0, 2);  // Alt+key: ignored
-      }
-    } else if (c == 0x03) {
-      buffer_.erase(0, 1);
-      Interrupt();
-    } else if (c == '\t') {
-      buffer_.erase(0, 1);
-      move(1);
-    } else if (c == '\r' || c == '\n') {
-      buffer_.erase(0, 1);
-      if (focus_ < 0) continue;
-      const Item& it = items[static_cast<size_t>(focus_)];
-      int32_t id = it.kind == Item::kInput ? d.DefaultButtonId() : it.id;
-      if (id) Press(d, id);
-    } else if (inBox) {
-      if (c == 0x7f || c == 0x08) {
-        buffer_.erase(0, 1);
-        d.Backspace(1);
-      } else if (c == 0x15) {  // Ctrl+U empties the box
-        buffer_.erase(0, 1);
-        d.SetInput("");
-      } else if (c < 0x20) {
-        buffer_.erase(0, 1);
-      } else {
-        // One character (a whole UTF-8 sequence) per change.
-        size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        if (buffer_.size() < len) return;  // the rest of the sequence is still coming
-        std::string ch = buffer_.substr(0, len);
-        buffer_.erase(0, len);
-        d.Type(ch);
-      }
-    } else {
-      buffer_.erase(0, 1);
-      if (c >= '1' && c <= '9') {
-        int k = c - '0', seen = 0;
-        for (const auto& b : d.Buttons())
-          if (b.commandLink && ++seen == k) {
-            Press(d, b.id);
-            break;
-          }
-      } else if (c == 'a' || c == 'A') {
-        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)Press(d, t);
-      }
+        break;
+      case Key::Backspace:
+        if (inBox) d.Backspace(1);
+        break;
+      case Key::KillLine:
+        if (inBox) d.SetInput("");
+        break;
+      case Key::Char:
+        if (inBox) {
+          d.Type(key.text);  // one change per character
+        } else if (key.text.size() == 1 && key.text[0] >= '1' && key.text[0] <= '9') {
+          int k = key.text[0] - '0', seen = 0;
+          for (const auto& b : d.Buttons())
+            if (b.commandLink && ++seen == k) {
+              Press(d, b.id);
+              break;
+            }
+        } else if (key.text == "a" || key.text == "A") {
+          cancel();
+        }
+        break;
+      default:
+        break;
     }
     if (d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_) ScheduleDraw(d);
   }
@@ -930,25 +942,23 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
 }
 
 void TerminalRenderer::KeysForQuestion() {
-  while (!buffer_.empty() && !questionAnswered_) {
-    unsigned char c = static_cast<unsigned char>(buffer_[0]);
-    if (c == 0x1b && buffer_.size() >= 3) {
-      char k = buffer_[2];
-      buffer_.erase(0, 3);
-      if (k == 'C' || k == 'D' || k == 'A' || k == 'B') questionFocus_ ^= 1;
-      continue;
-    }
-    buffer_.erase(0, 1);
-    if (c == '\t') questionFocus_ ^= 1;
-    if (c == 'o' || c == 'O' || c == 'y' || c == 'Y') {
-      questionAnswer_ = IDYES_;
-      questionAnswered_ = true;
-    } else if (c == 'n' || c == 'N') {
-      questionAnswer_ = IDNO_;
-      questionAnswered_ = true;
-    } else if (c == '\r' || c == '\n') {
+  Key key;
+  while (!questionAnswered_ && NextKey(key)) {
+    if (key.kind == Key::Tab || key.kind == Key::BackTab || key.kind == Key::Left ||
+        key.kind == Key::Right || key.kind == Key::Up || key.kind == Key::Down) {
+      questionFocus_ ^= 1;
+    } else if (key.kind == Key::Enter) {
       questionAnswer_ = questionFocus_ == 0 ? IDYES_ : IDNO_;
       questionAnswered_ = true;
+    } else if (key.kind == Key::Char) {
+      const std::string a = AsciiLower(key.text);
+      if (a == "o" || a == "y") {
+        questionAnswer_ = IDYES_;
+        questionAnswered_ = true;
+      } else if (a == "n") {
+        questionAnswer_ = IDNO_;
+        questionAnswered_ = true;
+      }
     }
   }
   if (eof_ && !questionAnswered_) {

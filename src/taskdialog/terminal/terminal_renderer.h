@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "support/terminalkeys.h"
 #include "taskdialog/tdlayer.h"
 
 namespace qv {
@@ -92,6 +93,11 @@ class TerminalRenderer : public DialogRenderer {
   void OnKeys();
   void KeysForDialog(LayerDialog& d);
   void KeysForQuestion();
+  // The next whole key of the buffered input (support/terminalkeys.h).
+  bool NextKey(Key& key);
+  static constexpr int64_t kEscapeWaitMs = 50;
+  int escapeTimer_ = 0;
+  bool escapeWaitOver_ = false;
   int Columns() const;
   bool Acting(LayerDialog* d) const;
   struct ActingOn {
