@@ -398,6 +398,12 @@ void DialogLayer::SyncInput(LayerDialog& d) {
       d.input_.cueBanner = w->cueBanner;
       d.input_.masked = w->passwordChar != 0;
       d.input_.rect = w->rect;
+      const TdRect box = GetWindowRect(h);
+      for (const auto& b : d.buttons_)
+        if (b.common && b.hwnd) {
+          const TdRect r = GetWindowRect(b.hwnd);
+          if (box.top < r.bottom && r.top < box.bottom) d.input_.inButtonRow = true;
+        }
       return;
     }
   }

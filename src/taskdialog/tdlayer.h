@@ -56,6 +56,7 @@ class LayerDialog {
     std::string cueBanner;
     bool masked = false;
     TdRect rect;  // in the dialog's client coordinates
+    bool inButtonRow = false;  // placed beside the common buttons (InputAlign 1)
   };
 
   // ---- What is shown ----

@@ -19,6 +19,7 @@
 #include "support/text.h"
 #include "support/ui.h"
 #include "taskdialog/install.h"
+#include "taskdialog/terminal/terminal_frame.h"
 
 namespace qv {
 
@@ -48,36 +49,9 @@ std::string Trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
-// Cuts a line into pieces of at most `width` characters, at blanks when it can.
-std::vector<std::string> Wrap(const std::string& line, int width) {
-  std::vector<std::string> out;
-  std::u32string rest = Utf8ToUtf32(line);
-  if (width < 10) width = 10;
-  while (static_cast<int>(rest.size()) > width) {
-    size_t cut = rest.rfind(U' ', static_cast<size_t>(width));
-    if (cut == std::u32string::npos || cut == 0) cut = static_cast<size_t>(width);
-    out.push_back(Utf32ToUtf8(rest.substr(0, cut)));
-    rest = rest.substr(cut);
-    if (!rest.empty() && rest[0] == U' ') rest.erase(0, 1);
-  }
-  out.push_back(Utf32ToUtf8(rest));
-  return out;
-}
-
-std::string Repeat(const std::string& s, int n) {
-  std::string r;
-  for (int i = 0; i < n; ++i) r += s;
-  return r;
-}
-
 // Everything shown may come from outside (an entry name in a footer, a path
 // in a content): no control character reaches the terminal raw.
 std::string Safe(const std::string& text) { return EscapeForDisplay(text, true); }
-
-const char* const kBold = "\x1b[1m";
-const char* const kDim = "\x1b[2m";
-const char* const kReverse = "\x1b[7m";
-const char* const kReset = "\x1b[0m";
 
 }  // namespace
 
@@ -134,20 +108,7 @@ int32_t TerminalRenderer::CancelTarget(const LayerDialog& d) {
 }
 
 std::vector<std::string> TerminalRenderer::TextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  lines.push_back(cur);
-  while (!lines.empty() && Blank(lines.back())) lines.pop_back();
-  return lines;
+  return FrameTextLines(text);
 }
 
 const char* TerminalRenderer::IconGlyph(intptr_t icon) {
@@ -487,26 +448,6 @@ void TerminalRenderer::Ticked(LayerDialog& d) {
     ScheduleDraw(d);
 }
 
-std::string TerminalRenderer::Summary(const LayerDialog& d) const {
-  auto first = [](const std::string& text) {
-    auto lines = TextLines(Safe(text));
-    for (const auto& l : lines)
-      if (!Blank(l)) return Trim(l);
-    return std::string();
-  };
-  std::string what = first(d.MainInstruction());
-  if (what.empty()) what = first(d.Title());
-  // What ended it: the button clicked, else the last footer (a password box
-  // closed by the program leaves its rating, never its text).
-  std::string how;
-  auto pressed = pressed_.find(&d);
-  for (const auto& b : d.Buttons())
-    if (b.id == d.Result() || (pressed != pressed_.end() && b.id == pressed->second))
-      how = first(b.text);
-  if (how.empty() || d.ProgressBar().shown) how = first(d.Footer());
-  return std::string(" ") + kDim + "✓ " + kReset + what + (how.empty() ? "" : " → " + how);
-}
-
 void TerminalRenderer::Closed(LayerDialog& d) {
   bool top = !dialogs_.empty() && dialogs_.back() == &d;
   struct Forget {
@@ -523,7 +464,8 @@ void TerminalRenderer::Closed(LayerDialog& d) {
     if (top && drawnLines_ > 0) {
       // The closed dialog shrinks to one line: nothing typed into it stays
       // on the screen.
-      Redraw({Summary(d)});
+      auto pressed = pressed_.find(&d);
+      Redraw({ClosedDialogLine(d, pressed == pressed_.end() ? 0 : pressed->second)});
       Write("\r\n");
       drawnLines_ = 0;
     }
@@ -587,11 +529,7 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   if (tty_) {
     // The question shrinks to one line with its answer, then the dialog
     // comes back.
-    std::string asked;
-    for (const auto& l : TextLines(Safe(text)))
-      if (asked.empty() && !Blank(l)) asked = Trim(l);
-    Redraw({std::string(" ") + kDim + "? " + kReset + asked + " → " +
-            (answer == IDYES_ ? "Oui" : "Non")});
+    Redraw({AnsweredQuestionLine(text, answer == IDYES_)});
     Write("\r\n");
     drawnLines_ = 0;
     if (!dialogs_.empty()) {
@@ -669,151 +607,12 @@ void TerminalRenderer::ScheduleDraw(LayerDialog& d) {
   });
 }
 
-namespace {
-
-// The items that Tab and the arrows move between.
-struct Item {
-  enum Kind { kLink, kInput, kButton } kind;
-  int32_t id;
-};
-
-std::vector<Item> Items(const LayerDialog& d) {
-  std::vector<Item> items;
-  for (const auto& b : d.Buttons())
-    if (b.commandLink && b.enabled) items.push_back(Item{Item::kLink, b.id});
-  if (d.InputBox().present) items.push_back(Item{Item::kInput, 0});
-  for (const auto& b : d.Buttons())
-    if (!b.commandLink && b.enabled) items.push_back(Item{Item::kButton, b.id});
-  return items;
-}
-
-int InitialFocus(const LayerDialog& d, const std::vector<Item>& items) {
-  for (size_t i = 0; i < items.size(); ++i)
-    if (items[i].kind == Item::kInput) return static_cast<int>(i);
-  int32_t def = d.Record().nDefaultButton;
-  for (size_t i = 0; i < items.size(); ++i)
-    if (def != 0 && items[i].id == def && items[i].kind != Item::kInput) return static_cast<int>(i);
-  return items.empty() ? -1 : 0;
-}
-
-}  // namespace
 
 void TerminalRenderer::Draw(LayerDialog& d, bool final) {
   lastDrawMs_ = Loop().NowMs();
-  const int cols = std::max(20, std::min(Columns(), 100));
-  const int width = cols - 4;
-  auto items = Items(d);
+  auto items = FocusItems(d);
   if (focus_ < 0 || focus_ >= static_cast<int>(items.size())) focus_ = InitialFocus(d, items);
-  auto focused = [&](Item::Kind k, int32_t id) {
-    if (final || focus_ < 0) return false;
-    const Item& it = items[static_cast<size_t>(focus_)];
-    return it.kind == k && (k == Item::kInput || it.id == id);
-  };
-
-  std::vector<std::string> lines;
-  auto addWrapped = [&](const std::string& text, const std::string& indent, const char* style) {
-    for (const auto& l : TextLines(Safe(text)))
-      for (const auto& w : Wrap(l, width - static_cast<int>(Utf8Length(indent))))
-        lines.push_back(indent + (style ? style : "") + w + (style ? kReset : ""));
-  };
-  std::string title = " " + Safe(d.Title()) + " ";
-  int rule = std::max(0, width - static_cast<int>(Utf8Length(title)) - 2);
-  lines.push_back(std::string(kDim) + "──" + kReset + kBold + title + kReset + kDim +
-                  Repeat("─", rule) + kReset);
-  addWrapped(d.MainInstruction(), " ", kBold);
-  addWrapped(d.Content(), " ", nullptr);
-
-  int n = 0;
-  for (const auto& b : d.Buttons()) {
-    if (!b.commandLink) continue;
-    ++n;
-    bool f = focused(Item::kLink, b.id);
-    std::string label = std::to_string(n) + ". " + Safe(b.text);
-    std::string line = "  ";
-    line += f ? std::string(kReverse) + "› " + label + " " + kReset
-              : std::string(b.enabled ? "" : kDim) + "  " + label + kReset;
-    lines.push_back(line);
-    for (const auto& l : TextLines(Safe(b.note)))
-      for (const auto& w : Wrap(l, width - 7)) lines.push_back(std::string("       ") + kDim + w + kReset);
-  }
-  for (const auto& r : d.Radios())
-    lines.push_back(std::string("  ") + (r.checked ? "(•) " : "( ) ") + Safe(r.text));
-
-  const auto& p = d.ProgressBar();
-  if (p.shown) {
-    int barW = std::max(10, std::min(width - 12, 50));
-    std::string bar;
-    if (p.marquee) {
-      int pos = static_cast<int>(d.Ticks() % barW);
-      for (int i = 0; i < barW; ++i) bar += (i >= pos && i < pos + 5) ? "█" : "░";
-      lines.push_back("  " + bar);
-    } else {
-      int range = std::max(1, p.maximum - p.minimum);
-      int pct = static_cast<int>((static_cast<int64_t>(p.position - p.minimum) * 100) / range);
-      pct = std::clamp(pct, 0, 100);
-      int fill = pct * barW / 100;
-      bar = Repeat("█", fill) + Repeat("░", barW - fill);
-      std::string num = std::to_string(pct);
-      lines.push_back("  " + bar + " " + std::string(3 - std::min<size_t>(3, num.size()), ' ') +
-                      num + " %");
-    }
-  }
-
-  const auto& in = d.InputBox();
-  if (in.present) {
-    int boxW = std::max(10, std::min(width - 6, 40));
-    std::u32string shown = Utf8ToUtf32(in.masked ? in.text : Safe(in.text));
-    std::string body;
-    if (shown.empty() && !in.cueBanner.empty() && !focused(Item::kInput, 0)) {
-      body = std::string(kDim) + Utf32ToUtf8(Utf8ToUtf32(Safe(in.cueBanner)).substr(0, boxW)) + kReset;
-      shown.clear();
-    } else {
-      if (static_cast<int>(shown.size()) > boxW - 1) shown = shown.substr(shown.size() - (boxW - 1));
-      body = in.masked ? Repeat("●", static_cast<int>(shown.size())) : Utf32ToUtf8(shown);
-    }
-    int used = static_cast<int>(shown.size());
-    bool f = focused(Item::kInput, 0);
-    std::string cursor = f ? std::string(kReverse) + " " + kReset : " ";
-    lines.push_back("  [" + body + cursor + Repeat("_", std::max(0, boxW - used - 1)) + "]");
-  }
-
-  std::string row;
-  for (const auto& b : d.Buttons()) {
-    if (b.commandLink) continue;
-    std::string label = std::string(b.elevated ? "⛨ " : "") + Safe(b.text);
-    bool f = focused(Item::kButton, b.id);
-    if (!row.empty()) row += "  ";
-    if (f)
-      row += std::string(kReverse) + "[ " + label + " ]" + kReset;
-    else if (!b.enabled)
-      row += std::string(kDim) + "[ " + label + " ]" + kReset;
-    else
-      row += "[ " + label + " ]";
-  }
-  if (!row.empty()) lines.push_back("  " + row);
-
-  if (!Blank(d.Footer())) {
-    std::string glyph = IconGlyph(d.IconFooter());
-    std::string indent = glyph.empty() ? " " : " " + glyph + " ";
-    bool first = true;
-    for (const auto& l : TextLines(Safe(d.Footer())))
-      for (const auto& w : Wrap(l, width - 3)) {
-        lines.push_back((first ? indent : std::string("   ")) + w);
-        first = false;
-      }
-  } else {
-    lines.push_back("");
-  }
-  if (!final) {
-    std::string hint;
-    if (WantOf(d) == Want::Choice && n > 0) hint = "chiffre ou ↑↓ puis Entrée";
-    if (in.present) hint = "Tab : zone suivante · Entrée : valider";
-    int32_t cancel = CancelTarget(d);
-    if (cancel) hint += std::string(hint.empty() ? "" : " · ") + "Échap ou a : annuler";
-    if (!hint.empty()) lines.push_back(std::string(" ") + kDim + hint + kReset);
-  }
-
-  Redraw(lines);
+  Redraw(DialogFrame(d, FrameState{focus_, final, Columns()}));
 }
 
 // Rewrite in place: back to the first line drawn, each line cleared and written
@@ -878,9 +677,9 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
   ActingOn acting(this, &d);
   Key key;
   while (d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_ && NextKey(key)) {
-    auto items = Items(d);
+    auto items = FocusItems(d);
     if (focus_ < 0 || focus_ >= static_cast<int>(items.size())) focus_ = InitialFocus(d, items);
-    const bool inBox = focus_ >= 0 && items[static_cast<size_t>(focus_)].kind == Item::kInput;
+    const bool inBox = focus_ >= 0 && items[static_cast<size_t>(focus_)].kind == FrameItem::kInput;
     auto move = [&](int delta) {
       if (items.empty()) return;
       int size = static_cast<int>(items.size());
@@ -908,8 +707,8 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
         break;
       case Key::Enter:
         if (focus_ >= 0) {
-          const Item& it = items[static_cast<size_t>(focus_)];
-          int32_t id = it.kind == Item::kInput ? d.DefaultButtonId() : it.id;
+          const FrameItem& it = items[static_cast<size_t>(focus_)];
+          int32_t id = it.kind == FrameItem::kInput ? d.DefaultButtonId() : it.id;
           if (id) Press(d, id);
         }
         break;
@@ -966,23 +765,7 @@ void TerminalRenderer::KeysForQuestion() {
     questionAnswered_ = true;
   }
   if (questionAnswered_) questionFocus_ = questionAnswer_ == IDYES_ ? 0 : 1;
-  // Draw the question in place.
-  const int width = std::max(20, std::min(Columns(), 100)) - 4;
-  std::vector<std::string> lines;
-  std::string title = " " + Safe(questionTitle_) + " ";
-  lines.push_back(std::string(kDim) + "──" + kReset + kBold + title + kReset + kDim +
-                  Repeat("─", std::max(0, width - static_cast<int>(Utf8Length(title)) - 2)) +
-                  kReset);
-  for (const auto& l : TextLines(Safe(questionText_)))
-    for (const auto& w : Wrap(l, width - 2)) lines.push_back(" ? " + w);
-  auto button = [&](const char* label, bool f) {
-    return f ? std::string(kReverse) + "[ " + label + " ]" + kReset
-             : std::string("[ ") + label + " ]";
-  };
-  lines.push_back("  " + button("Oui", questionFocus_ == 0) + "  " +
-                  button("Non", questionFocus_ == 1));
-  if (!questionAnswered_) lines.push_back(std::string(" ") + kDim + "o : oui · n : non · Entrée : choix en surbrillance" + kReset);
-  Redraw(lines);
+  Redraw(QuestionFrame(questionTitle_, questionText_, questionFocus_, questionAnswered_, Columns()));
 }
 
 // ---------------------------------------------------------------------------

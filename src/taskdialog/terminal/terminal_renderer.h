@@ -79,7 +79,6 @@ class TerminalRenderer : public DialogRenderer {
   void Listen(LayerDialog& d);
   void UpdateQuiet();
   void ForgetTypedAhead();
-  std::string Summary(const LayerDialog& d) const;
   // A click by the user, remembered for the line a closed dialog leaves.
   bool Press(LayerDialog& d, int32_t id);
   std::map<const LayerDialog*, int32_t> pressed_;
