@@ -171,6 +171,10 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
                      const std::string& mainInstruction, const std::string& content,
                      uint32_t commonButtons, intptr_t icon, int32_t* button) override;
   intptr_t SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+  void SetElementText(WindowHandle dialog, uint32_t element, const std::string& text,
+                      bool relayout) override;
+  void SetCueBanner(WindowHandle edit, const std::string& text) override;
+  void NavigatePage(WindowHandle dialog, const TaskDialogConfig& page) override;
   void EnumChildWindows(WindowHandle parent, TdEnumProc proc, intptr_t refData) override;
   std::string GetClassName(WindowHandle hwnd) override;
   WindowHandle FindWindowEx(WindowHandle parent, WindowHandle after,
