@@ -62,6 +62,9 @@ struct NativeRecord {
   std::string hyperlink;  // the last clicked target, as UTF-8
   NativeRecord* root = nullptr;     // the record the dialog was shown with
   std::list<NativeRecord> pages;    // pages navigated to (root only)
+  // Texts set with a relayout (root only): kept alive for as long as the
+  // dialog, in case the dialog points to them rather than copying them.
+  std::map<uint32_t, std::wstring> setTexts;
 };
 
 // The dialog windows and the records they were shown with, for navigation.
@@ -297,14 +300,18 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
   void SetElementText(WindowHandle dialog, uint32_t element, const std::string& text,
                       bool relayout) override {
     HWND h = reinterpret_cast<HWND>(dialog);
-    // The dialog copies the text; the wide copy only has to live for the call.
     std::wstring w = W(text);
-    if (relayout) {
+    auto root = g_roots.find(h);
+    if (relayout && root != g_roots.end()) {
       // The dialog lays itself out again: a footer that gained a line makes
-      // it grow instead of being clipped.
-      ::SendMessageW(h, TDM_SET_ELEMENT_TEXT, element, reinterpret_cast<LPARAM>(w.c_str()));
+      // it grow instead of being clipped (TDM_UPDATE_ELEMENT_TEXT does not).
+      std::wstring& slot = root->second->setTexts[element];
+      std::wstring previous = std::move(slot);  // freed once the dialog has the new one
+      slot = std::move(w);
+      ::SendMessageW(h, TDM_SET_ELEMENT_TEXT, element, reinterpret_cast<LPARAM>(slot.c_str()));
       return;
     }
+    // The dialog copies an updated text; the wide copy only lives for the call.
     ::SendMessageW(h, TDM_UPDATE_ELEMENT_TEXT, element, reinterpret_cast<LPARAM>(w.c_str()));
     FitUpdatedLabel(h, w);
   }
