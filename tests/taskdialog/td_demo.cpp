@@ -22,6 +22,7 @@
 #include "support/ui.h"
 #include "taskdialog/cTaskDialog.h"
 #include "taskdialog/install.h"
+#include "program_dialogs.h"
 
 namespace {
 
@@ -85,17 +86,7 @@ void Progress() {
 void Password(bool showLength) {
   qv::cTaskDialog td;
   td.Init();
-  td.MainInstruction("Autorisation requise");
-  td.Content("Ce fichier est protégé par mot de passe");
-  td.Flags(0x4000000);
-  td.InputIsPassword(true);
-  td.InputAlign(1);
-  td.CommonButtons(9);
-  td.SetButtonElevated(1, 1);
-  td.SetButtonHold(1);
-  td.Footer("Entrer le mot de passe puis OK pour continuer.");
-  td.IconFooter(-3);
-  td.IconMain(-7);
+  qv::testing_dialogs::SetUpPassword(td, true);
   td.Title("Démo : mot de passe");
   std::string accepted;
   td.InputBoxChange = [&](std::string& text) {
@@ -152,11 +143,7 @@ const char* const kHostileName = "a\x1b]0;pwned\x07\x1b[2Jb.txt";
 void Failure() {
   qv::cTaskDialog td;
   td.Init();
-  td.IconMain(-8);
-  td.MainInstruction("Décompression en cours...");
-  td.Flags(0xA10);
-  td.AddCustomButton(101, "Annuler", 0);
-  td.SetButtonHold(101);
+  qv::testing_dialogs::SetUpProgress(td, "Décompression en cours...");
   td.Title("Démo : échec");
   qv::UiTimer close(200, [&] {
     close.SetEnabled(false);

@@ -14,6 +14,7 @@
 #include "support/text.h"
 #include "taskdialog/cTaskDialog.h"
 #include "taskdialog/tdscripted.h"
+#include "program_dialogs.h"
 
 namespace qv {
 namespace {
@@ -54,18 +55,7 @@ class TerminalFrame : public ::testing::Test {
   std::unique_ptr<cTaskDialog> Password(bool masked) {
     auto td = std::make_unique<cTaskDialog>();
     td->Init();
-    td->MainInstruction("Autorisation requise");
-    td->Content("Ce fichier est protégé par mot de passe");
-    td->Flags(0x4000000);
-    td->InputIsPassword(masked);
-    td->InputAlign(1);
-    td->CommonButtons(9);
-    td->SetButtonElevated(1, 1);
-    td->SetButtonHold(1);
-    td->Footer("Entrer le mot de passe puis OK pour continuer.");
-    td->IconFooter(-3);
-    td->IconMain(-7);
-    td->Title("Quorvelunpack : Décompresser un fichier Zip");
+    testing_dialogs::SetUpPassword(*td, masked);
     return td;
   }
   VirtualEventLoop loop_;
@@ -128,16 +118,7 @@ TEST_F(TerminalFrame, UnmaskedBoxShowsItsTextEscapedAndFocusMoves) {
 TEST_F(TerminalFrame, ChoiceNumbersItsLinksWithTheirNotes) {
   cTaskDialog td;
   td.Init();
-  td.MainInstruction("Le dossier de décompression existe déjà !.");
-  td.Content("Vous pouvez choisir de :");
-  td.Flags(16);
-  td.AddCustomButton(300, "Mettre à jour le dossier\net ne décompresser que les fichiers absents ou plus récents", 0);
-  td.AddCustomButton(200, "Décompresser la totalité du ficher\net écraser les fichiers déjà présents", 0);
-  td.AddCustomButton(400, "Abandonner\net renoncer à décompresser le fichier Zip", 0);
-  td.Footer("Choisissez une des options ci-dessus");
-  td.IconFooter(-3);
-  td.IconMain(-6);
-  td.Title("Quorvelunpack : Décompresser un fichier Zip");
+  testing_dialogs::SetUpChoice(td, true);
   std::vector<std::string> frame, thin;
   std::string closed;
   WhileShown(td, [&](LayerDialog& d) {
@@ -165,12 +146,7 @@ TEST_F(TerminalFrame, ChoiceNumbersItsLinksWithTheirNotes) {
 TEST_F(TerminalFrame, ProgressBarFollowsThePositionAndTheFooterIsEscaped) {
   cTaskDialog td;
   td.Init();
-  td.IconMain(-8);
-  td.MainInstruction("Décompression en cours...");
-  td.Flags(0xA10);
-  td.AddCustomButton(101, "Annuler", 0);
-  td.SetButtonHold(101);
-  td.Title("Quorvelunpack : Décompresser un fichier Zip");
+  testing_dialogs::SetUpProgress(td, "Décompression en cours...");
   td.DialogCreated = [&](intptr_t) {
     td.ProgressSetRange(0, 200);
     td.ProgressSetValue(50);

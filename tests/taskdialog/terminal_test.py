@@ -259,6 +259,13 @@ class Terminal:
 
 
 class TtyMode(unittest.TestCase):
+    def answer_no(self, t):
+        """Answers the question on screen with "n" and checks the run ends so."""
+        t.send("n")
+        rc, screen = t.finish()
+        self.assertEqual(rc, 0, screen)
+        self.assertIn("question : non", screen)
+
     def test_progress_then_password_drawn_typed_and_closed_with_the_keyboard(self):
         t = Terminal(["--step-ms", "150", "progress", "password"])
         try:
@@ -319,10 +326,7 @@ class TtyMode(unittest.TestCase):
             t.send("\r")
             t.read_until("choix : 400")
             t.read_until(r"\[ Non \]")
-            t.send("n")
-            rc, screen = t.finish()
-            self.assertEqual(rc, 0, screen)
-            self.assertIn("question : non", screen)
+            self.answer_no(t)
         finally:
             t.close()
 
@@ -336,10 +340,7 @@ class TtyMode(unittest.TestCase):
             t.read_until(r"\[ Non \]")
             time.sleep(0.5)
             self.assertNotIn(b"question :", t.out)
-            t.send("n")
-            rc, screen = t.finish()
-            self.assertEqual(rc, 0, screen)
-            self.assertIn("question : non", screen)
+            self.answer_no(t)
         finally:
             t.close()
 
