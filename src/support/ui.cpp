@@ -3,13 +3,12 @@
 namespace qv {
 namespace {
 
-// Until a dialog layer installs its own: answers the default button and stays
-// silent, which is what a question that cannot be shown should do.
+// Until a dialog layer installs its own: answers No and stays silent. A
+// question nobody saw must not agree to anything (the deletion questions
+// have Yes as their default button).
 class DefaultAnswerPrompts : public UserPrompts {
  public:
-  int MessageBox(const std::string&, const std::string&, uint32_t flags) override {
-    return (flags & MB_DEFBUTTON2_) ? IDNO_ : IDYES_;
-  }
+  int MessageBox(const std::string&, const std::string&, uint32_t) override { return IDNO_; }
   void Beep(uint32_t) override {}
 };
 

@@ -21,7 +21,7 @@ class UserPrompts {
   virtual ~UserPrompts() = default;
   // Shows a Yes/No question; returns IDYES_ or IDNO_. `flags` carries the
   // button set, icon and default button as the platform's MB_* bits; a
-  // question that cannot be shown answers its default button.
+  // question that cannot be shown, or that nobody answers, answers No.
   virtual int MessageBox(const std::string& text, const std::string& title, uint32_t flags) = 0;
   // Plays the system sound of the given MB_ICON* type.
   virtual void Beep(uint32_t type) = 0;

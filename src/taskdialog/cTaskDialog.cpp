@@ -28,7 +28,6 @@ const CommonButton kCommonButtons[6] = {
     {TDCBF_NO_BUTTON, IDNO_BUTTON},  {TDCBF_CANCEL_BUTTON, IDCANCEL_},
     {TDCBF_RETRY_BUTTON, IDRETRY_},  {TDCBF_CLOSE_BUTTON, IDCLOSE_}};
 
-intptr_t TextParam(const std::string& s) { return reinterpret_cast<intptr_t>(s.c_str()); }
 
 }  // namespace
 
@@ -222,8 +221,17 @@ void cTaskDialog::SetLogoImage(intptr_t image, int32_t type, int32_t position, i
 // ---------------------------------------------------------------------------
 // Properties with live effects
 
-void cTaskDialog::UpdateText(uint32_t element, const std::string& text) {
-  if (hWndDlg_) platform_->SendMessage(hWndDlg_, TDM_UPDATE_ELEMENT_TEXT, element, TextParam(text));
+void cTaskDialog::UpdateText(uint32_t element, const std::string& text, bool grows) {
+  if (hWndDlg_) platform_->SetElementText(hWndDlg_, element, text, grows);
+}
+
+bool cTaskDialog::MayNeedMoreRoom(const std::string& before, const std::string& after) {
+  // A footer that gains a line (a reason under a refusal) or simply grows
+  // may wrap onto one more line: the dialog must grow with it. A text of the
+  // same size or shorter is replaced in place, without relayout (the
+  // percentages of a progress footer would otherwise relayout on each step).
+  auto lines = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
+  return lines(after) != lines(before) || after.size() > before.size();
 }
 
 void cTaskDialog::RepaintHost() {
@@ -242,24 +250,27 @@ void cTaskDialog::UpdateIcon(uint32_t slot, intptr_t value) {
 
 void cTaskDialog::MainInstruction(const std::string& v) {
   mainInstruction_ = v;
-  UpdateText(TDE_MAIN_INSTRUCTION, mainInstruction_);
+  UpdateText(TDE_MAIN_INSTRUCTION, mainInstruction_, false);
 }
 
 void cTaskDialog::Content(const std::string& v) {
   content_ = v;
   if ((flags_ & TDF_X_INPUT) && inputAlign_ == 0 && !EndsWith(content_, kCrLf)) content_ += kCrLf;
-  UpdateText(TDE_CONTENT, content_);
+  UpdateText(TDE_CONTENT, content_, false);
 }
 
 void cTaskDialog::Footer(const std::string& v) {
+  // Only the footer grows the dialog: it stands below everything else, so a
+  // relayout moves no injected control (except a box placed in the footer).
+  const bool grows = MayNeedMoreRoom(footer_, v) && !((flags_ & TDF_X_INPUT) && inputAlign_ == 2);
   footer_ = v;
-  UpdateText(TDE_FOOTER, footer_);
+  UpdateText(TDE_FOOTER, footer_, grows);
 }
 
 void cTaskDialog::ExpandedInfo(const std::string& v) {
   expandedInfo_ = v;
   expandedInfoSet_ = true;
-  UpdateText(TDE_EXPANDED_INFORMATION, expandedInfo_);
+  UpdateText(TDE_EXPANDED_INFORMATION, expandedInfo_, false);
 }
 
 intptr_t cTaskDialog::Ordinal(intptr_t icon, bool handle) const {
@@ -308,7 +319,7 @@ void cTaskDialog::InputIsPassword(bool v) {
 void cTaskDialog::InputCueBanner(const std::string& v) {
   inputCueBanner_ = v;
   if (hWndInput_ && hWndDlg_)
-    platform_->SendMessage(hWndInput_, EM_SETCUEBANNER_, 0, TextParam(inputCueBanner_));
+    platform_->SetCueBanner(hWndInput_, inputCueBanner_);
 }
 
 void cTaskDialog::InputBoxTextAlign(int32_t v) {
@@ -647,8 +658,7 @@ void cTaskDialog::NavigatePage(cTaskDialog& page) {
     page.relayoutTicks_ = 0;
     page.resultComboIndex_ = -1;
     page.resultComboText_.clear();
-    platform_->SendMessage(hWndDlg_, TDM_NAVIGATE_PAGE, 0,
-                           reinterpret_cast<intptr_t>(&page.config_));
+    platform_->NavigatePage(hWndDlg_, page.config_);
   } catch (...) {
   }
 }
@@ -956,7 +966,7 @@ void cTaskDialog::CreateInputBox() {
   if (!hWndInput_) return;
   platform_->SendMessage(hWndInput_, WM_SETFONT_, static_cast<uintptr_t>(font_), 0);
   if (!inputCueBanner_.empty())
-    platform_->SendMessage(hWndInput_, EM_SETCUEBANNER_, 0, TextParam(inputCueBanner_));
+    platform_->SetCueBanner(hWndInput_, inputCueBanner_);
   if (!inputTextStore_.empty()) {
     platform_->SetWindowText(hWndInput_, inputTextStore_);
     platform_->SendMessage(hWndInput_, EM_SETSEL_, 0, -1);
@@ -980,7 +990,7 @@ void cTaskDialog::CreateCombo() {
   hWndComboEdit_ = platform_->SendMessage(hWndCombo_, CBEM_GETEDITCONTROL_, 0, 0);
   if (comboDropWidth_ > 0) platform_->SendMessage(hWndCombo_, CB_SETDROPPEDWIDTH_, comboDropWidth_, 0);
   if (!comboCueBanner_.empty() && hWndComboEdit_)
-    platform_->SendMessage(hWndComboEdit_, EM_SETCUEBANNER_, 0, TextParam(comboCueBanner_));
+    platform_->SetCueBanner(hWndComboEdit_, comboCueBanner_);
   if (comboImageList_) platform_->SendMessage(hWndCombo_, CBEM_SETIMAGELIST_, 0, comboImageList_);
   for (size_t i = 0; i < comboItems_.size(); ++i) {
     const TdComboItem& it = comboItems_[i];

@@ -287,7 +287,8 @@ class cTaskDialog {
   int32_t CommonButtonsLeft() const;
   void Relayout();
   void CaptureResults();
-  void UpdateText(uint32_t element, const std::string& text);
+  void UpdateText(uint32_t element, const std::string& text, bool relayout);
+  static bool MayNeedMoreRoom(const std::string& before, const std::string& after);
   void UpdateIcon(uint32_t slot, intptr_t value);
   void RepaintHost();
   static void ListAdd(std::vector<int32_t>& list, int32_t id);

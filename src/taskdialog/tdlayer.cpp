@@ -398,6 +398,12 @@ void DialogLayer::SyncInput(LayerDialog& d) {
       d.input_.cueBanner = w->cueBanner;
       d.input_.masked = w->passwordChar != 0;
       d.input_.rect = w->rect;
+      const TdRect box = GetWindowRect(h);
+      for (const auto& b : d.buttons_)
+        if (b.common && b.hwnd) {
+          const TdRect r = GetWindowRect(b.hwnd);
+          if (box.top < r.bottom && r.top < box.bottom) d.input_.inButtonRow = true;
+        }
       return;
     }
   }
@@ -494,23 +500,6 @@ intptr_t DialogLayer::SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wPa
     return nullptr;
   };
   switch (msg) {
-    case TDM_NAVIGATE_PAGE: {
-      const TaskDialogConfig* page = reinterpret_cast<const TaskDialogConfig*>(lParam);
-      if (!page) return 0;
-      StopTimer(*d);
-      for (WindowHandle h : std::vector<WindowHandle>(order_)) {
-        Window* w = Find(h);
-        if (w && w->parent == d->hwnd_) DestroyWindow(h);
-      }
-      d->record_ = *page;
-      d->ticks_ = 0;
-      BuildWindows(*d);
-      Notify(*d, TDN_NAVIGATED, 0, 0);
-      SyncInput(*d);
-      StartTimer(*d);
-      renderer_.Navigated(*d);
-      return 0;
-    }
     case TDM_CLICK_BUTTON:
       ClickFrom(*d, static_cast<int32_t>(wParam));
       changed = false;
@@ -537,21 +526,6 @@ intptr_t DialogLayer::SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wPa
     case TDM_SET_PROGRESS_BAR_MARQUEE:
       p.marquee = wParam != 0;
       break;
-    case TDM_SET_ELEMENT_TEXT:
-    case TDM_UPDATE_ELEMENT_TEXT: {
-      std::string text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-      switch (wParam) {
-        case TDE_CONTENT: d->record_.pszContent = text; break;
-        case TDE_EXPANDED_INFORMATION: d->record_.pszExpandedInformation = text; break;
-        case TDE_FOOTER: d->record_.pszFooter = text; break;
-        case TDE_MAIN_INSTRUCTION: d->record_.pszMainInstruction = text; break;
-        default: changed = false;
-      }
-      // Like the platform's, the dialog lays itself out again around its new
-      // texts; the injected controls stay where they were put.
-      if (changed) Layout(*d);
-      break;
-    }
     case TDM_CLICK_RADIO_BUTTON: {
       bool found = false;
       for (auto& r : d->radios_) found = found || r.id == static_cast<int32_t>(wParam);
@@ -588,6 +562,50 @@ intptr_t DialogLayer::SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wPa
   }
   if (changed && DialogOf(hwnd)) renderer_.Changed(*d);
   return result;
+}
+
+void DialogLayer::SetElementText(WindowHandle dialog, uint32_t element, const std::string& text,
+                                 bool) {
+  LayerDialog* d = DialogOf(dialog);
+  if (!d || d->hwnd_ != dialog) return;
+  switch (element) {
+    case TDE_CONTENT: d->record_.pszContent = text; break;
+    case TDE_EXPANDED_INFORMATION: d->record_.pszExpandedInformation = text; break;
+    case TDE_FOOTER:
+      d->record_.pszFooter = text;
+      ++d->footerSets_;
+      break;
+    case TDE_MAIN_INSTRUCTION: d->record_.pszMainInstruction = text; break;
+    default: return;
+  }
+  // Like the platform's, the dialog lays itself out again around its new
+  // texts, whether asked to or not (nothing here is clipped); the injected
+  // controls stay where they were put.
+  Layout(*d);
+  renderer_.Changed(*d);
+}
+
+void DialogLayer::SetCueBanner(WindowHandle edit, const std::string& text) {
+  // Our own windows' procedures take the text as the message's argument,
+  // for the length of the call.
+  SendMessage(edit, EM_SETCUEBANNER_, 0, reinterpret_cast<intptr_t>(text.c_str()));
+}
+
+void DialogLayer::NavigatePage(WindowHandle dialog, const TaskDialogConfig& page) {
+  LayerDialog* d = DialogOf(dialog);
+  if (!d || d->hwnd_ != dialog) return;
+  StopTimer(*d);
+  for (WindowHandle h : std::vector<WindowHandle>(order_)) {
+    Window* w = Find(h);
+    if (w && w->parent == d->hwnd_) DestroyWindow(h);
+  }
+  d->record_ = page;
+  d->ticks_ = 0;
+  BuildWindows(*d);
+  Notify(*d, TDN_NAVIGATED, 0, 0);
+  SyncInput(*d);
+  StartTimer(*d);
+  renderer_.Navigated(*d);
 }
 
 void DialogLayer::EditChanged(WindowHandle edit, const std::string& text) {

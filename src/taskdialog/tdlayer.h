@@ -56,6 +56,7 @@ class LayerDialog {
     std::string cueBanner;
     bool masked = false;
     TdRect rect;  // in the dialog's client coordinates
+    bool inButtonRow = false;  // placed beside the common buttons (InputAlign 1)
   };
 
   // ---- What is shown ----
@@ -85,6 +86,9 @@ class LayerDialog {
   bool Open() const { return !closing_; }
   int32_t Result() const { return result_; }
   int64_t Ticks() const { return ticks_; }
+  // How many times the program set the footer while the dialog was shown,
+  // also to the text it already had: a repeated refusal is news to the user.
+  int64_t FooterSets() const { return footerSets_; }
 
   // ---- The user's actions (ignored once the dialog is closing) ----
   // A click on an enabled button (the platform's own button click).
@@ -124,6 +128,7 @@ class LayerDialog {
   bool closing_ = false;
   int32_t result_ = 0;
   int64_t ticks_ = 0;
+  int64_t footerSets_ = 0;
   int64_t timerBaseMs_ = 0;
   int timerId_ = 0;
 };
@@ -166,6 +171,10 @@ class DialogLayer : public TaskDialogPlatform, public UserPrompts {
                      const std::string& mainInstruction, const std::string& content,
                      uint32_t commonButtons, intptr_t icon, int32_t* button) override;
   intptr_t SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+  void SetElementText(WindowHandle dialog, uint32_t element, const std::string& text,
+                      bool relayout) override;
+  void SetCueBanner(WindowHandle edit, const std::string& text) override;
+  void NavigatePage(WindowHandle dialog, const TaskDialogConfig& page) override;
   void EnumChildWindows(WindowHandle parent, TdEnumProc proc, intptr_t refData) override;
   std::string GetClassName(WindowHandle hwnd) override;
   WindowHandle FindWindowEx(WindowHandle parent, WindowHandle after,

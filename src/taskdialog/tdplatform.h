@@ -73,16 +73,26 @@ class TaskDialogPlatform {
   virtual ~TaskDialogPlatform() = default;
 
   // Modal; 0 (S_OK) on success, else a failure code and no notification.
-  // Messages whose lParam points to text (TDM_UPDATE_ELEMENT_TEXT,
-  // TDM_SET_ELEMENT_TEXT, EM_SETCUEBANNER, ...) take a `const char*` to UTF-8;
-  // TDM_NAVIGATE_PAGE takes a `const TaskDialogConfig*`.
   virtual int32_t TaskDialogIndirect(const TaskDialogConfig& config, int32_t* button,
                                      int32_t* radio, int32_t* verify) = 0;
   virtual int32_t TaskDialog(WindowHandle owner, WindowHandle instance, const std::string& title,
                              const std::string& mainInstruction, const std::string& content,
                              uint32_t commonButtons, intptr_t icon, int32_t* button) = 0;
+  // Messages whose arguments are numbers only. Texts and records travel
+  // through the typed calls below, never as pointers in integers: each
+  // platform converts them at its own edge (UTF-16 on Windows).
   virtual intptr_t SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wParam,
                                intptr_t lParam) = 0;
+  // A text element (TDE_*) of the shown dialog. `relayout`: the dialog lays
+  // itself out again around the new text (it may have more lines), as
+  // TDM_SET_ELEMENT_TEXT does; otherwise the text is replaced in place
+  // (TDM_UPDATE_ELEMENT_TEXT).
+  virtual void SetElementText(WindowHandle dialog, uint32_t element, const std::string& text,
+                              bool relayout) = 0;
+  // The grey hint of an empty edit box (EM_SETCUEBANNER).
+  virtual void SetCueBanner(WindowHandle edit, const std::string& text) = 0;
+  // Replaces the shown dialog by a new page (TDM_NAVIGATE_PAGE).
+  virtual void NavigatePage(WindowHandle dialog, const TaskDialogConfig& page) = 0;
 
   virtual void EnumChildWindows(WindowHandle parent, TdEnumProc proc, intptr_t refData) = 0;
   virtual std::string GetClassName(WindowHandle hwnd) = 0;

@@ -225,6 +225,39 @@ class E2E(unittest.TestCase):
         self.assertEqual(tree(trashed), expected)
         self.assert_archive(folder + ".zip", expected)
 
+    def test_no_answer_never_trashes_the_folder(self):
+        # What a launcher gives (/dev/null, or no standard input at all), an
+        # empty pipe, and a pipe that answers only the password: nobody said
+        # yes to the deletion.
+        trash = os.path.join(self.tmp, "data", "Trash", "files")
+        for prefix, lines in (("#", "/dev/null"), ("#", "closed"), ("#", ""),
+                              ("§", "motdepasse\n")):
+            folder = os.path.join(self.work, "photos")
+            make_folder(folder)
+            expected = tree(folder)
+            if lines in ("/dev/null", "closed"):
+                p = subprocess.run([PROGRAM, prefix + folder], stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   env=self.env, cwd=self.work, timeout=120,
+                                   preexec_fn=(lambda: os.close(0)) if lines == "closed"
+                                   else None)
+                r = Run(p.returncode, p.stdout.decode("utf-8", "replace"))
+            else:
+                r = self.run_lines([prefix + folder], lines)
+            self.assertEqual(r.code, 0, r.output)
+            self.assertIn("supprimer le dossier qui vient d'être compressé ?", r.output)
+            self.assertEqual(tree(folder), expected, prefix)
+            self.assertFalse(os.path.exists(trash) and os.listdir(trash), r.output)
+            shutil.rmtree(folder)
+            os.remove(folder + ".zip")
+
+    def test_a_typed_path_is_shown_escaped(self):
+        typed = os.path.join(self.work, "absent\x1b]0;pwned\x07\x1b[2J")
+        r = self.run_lines([], typed + "\n")
+        self.assertNotIn("\x1b", r.output)
+        self.assertNotIn("\x07", r.output)
+        self.assertIn("absent\\x1b]0;pwned\\x07", r.output)
+
     def test_existing_archive_kept_on_abandon(self):
         folder = os.path.join(self.work, "photos")
         make_folder(folder)

@@ -144,6 +144,15 @@ class LineMode(Base):
         self.assertIn("Mot de passe incorrect, veuillez réessayer.", out)
         self.check_sample(self.path("secret"))
 
+    def test_each_wrong_password_is_answered(self):
+        src = self.sample_tree()
+        archive = self.path("secret.zip")
+        self.seven_zip(archive, src, "-pS3cr3t-pw!", "-mem=AES256")
+        code, out = self.run_lines([archive], "mauvais\nfaux\nS3cr3t-pw!\n")
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out.count("Mot de passe incorrect, veuillez réessayer."), 2, out)
+        self.check_sample(self.path("secret"))
+
     def test_seven_zip_zipcrypto(self):
         src = self.sample_tree()
         archive = self.path("zc.zip")
@@ -342,6 +351,15 @@ class Hostile(Base):
             for name in files + dirs:
                 found.add(os.path.relpath(os.path.join(base, name), self.root))
         return found
+
+    def test_entry_names_reach_the_output_escaped(self):
+        archive = self.path("noms.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("a\x1b]0;pwned\x07\x1b[2Jb.txt", "x")
+        code, out = self.run_lines([archive])
+        self.assertIn(code, (0, 2), out)
+        self.assertNotIn("\x1b", out)
+        self.assertNotIn("\x07", out)
 
     def test_nothing_is_written_outside_the_destination(self):
         os.makedirs(self.path("travail"))

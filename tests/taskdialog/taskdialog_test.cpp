@@ -15,6 +15,7 @@
 #include "taskdialog/cTaskDialog.h"
 #include "taskdialog/mTDHelper.h"
 #include "taskdialog/tdscripted.h"
+#include "program_dialogs.h"
 
 namespace qv {
 namespace {
@@ -55,42 +56,12 @@ class TaskDialogTest : public ::testing::Test {
   }
   std::unique_ptr<cTaskDialog> PasswordDialog(bool masked) {
     auto td = New();
-    td->MainInstruction("Autorisation requise");
-    td->Content("Ce fichier est protégé par mot de passe");
-    td->Flags(0x4000000);
-    td->InputIsPassword(masked);
-    td->InputAlign(1);
-    td->CommonButtons(9);
-    td->SetButtonElevated(1, 1);
-    td->SetButtonHold(1);
-    td->Footer("Entrer le mot de passe puis OK pour continuer.");
-    td->IconFooter(-3);
-    td->IconMain(-7);
-    td->Title("Quorvelunpack : Décompresser un fichier Zip");
-    td->ParentHwnd(0x777);
+    testing_dialogs::SetUpPassword(*td, masked);
     return td;
   }
   std::unique_ptr<cTaskDialog> ChoiceDialog(bool extractor) {
     auto td = New();
-    td->MainInstruction(extractor ? "Le dossier de décompression existe déjà !."
-                                  : "Le fichier Zip existe déjà !.");
-    td->Content("Vous pouvez choisir de :");
-    td->Flags(16);
-    if (extractor) {
-      td->AddCustomButton(300, "Mettre à jour le dossier\net ne décompresser que les fichiers "
-                               "absents ou plus récents", 0);
-      td->AddCustomButton(200, "Décompresser la totalité du ficher\net écraser les fichiers "
-                               "déjà présents", 0);
-      td->AddCustomButton(400, "Abandonner\net renoncer à décompresser le fichier Zip", 0);
-    } else {
-      td->AddCustomButton(200, "Compresser le répertoire\net écraser le fichier déjà présent", 0);
-      td->AddCustomButton(400, "Abandonner\net renoncer à compresser le dossier", 0);
-    }
-    td->Footer("Choisissez une des options ci-dessus");
-    td->IconFooter(-3);
-    td->IconMain(-6);
-    td->ParentHwnd(0x777);
-    td->Title("Quorvelpack : Compresser un dossier");
+    testing_dialogs::SetUpChoice(*td, extractor);
     return td;
   }
 

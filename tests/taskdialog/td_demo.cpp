@@ -4,9 +4,13 @@
 //             300 ms after the cancel), the percentage moving by 5 every
 //             --step-ms milliseconds (default 20)
 //   password  a masked password box in the button row, OK held and refused
-//             below 6 characters
+//             below 6 characters; each change shows the length
+//   verify    the same box without the length: a refusal repeats its footer
 //   choice    two command links, 200 and 400
 //   question  a Yes/No question
+//   failure   a progress dialog that shows an error footer naming a hostile
+//             entry (escape sequences in its name), closed 200 ms later
+//   named     a choice whose texts carry such a name
 // and prints one result line per step.
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,7 @@
 #include "support/ui.h"
 #include "taskdialog/cTaskDialog.h"
 #include "taskdialog/install.h"
+#include "program_dialogs.h"
 
 namespace {
 
@@ -78,23 +83,14 @@ void Progress() {
   Say(std::string("progression : ") + (cancelled ? "annulée" : "terminée"));
 }
 
-void Password() {
+void Password(bool showLength) {
   qv::cTaskDialog td;
   td.Init();
-  td.MainInstruction("Autorisation requise");
-  td.Content("Ce fichier est protégé par mot de passe");
-  td.Flags(0x4000000);
-  td.InputIsPassword(true);
-  td.InputAlign(1);
-  td.CommonButtons(9);
-  td.SetButtonElevated(1, 1);
-  td.SetButtonHold(1);
-  td.Footer("Entrer le mot de passe puis OK pour continuer.");
-  td.IconFooter(-3);
-  td.IconMain(-7);
+  qv::testing_dialogs::SetUpPassword(td, true);
   td.Title("Démo : mot de passe");
   std::string accepted;
   td.InputBoxChange = [&](std::string& text) {
+    if (!showLength) return;
     td.IconFooter(-3);
     td.Footer("Longueur : " + std::to_string(qv::Utf8Length(text)));
   };
@@ -140,6 +136,44 @@ void Choice() {
   Say("choix : " + std::to_string(chosen ? chosen : td.ResultMain()));
 }
 
+// An entry name as a hostile archive may carry it: it would set the
+// terminal's title and clear the screen if it reached the terminal raw.
+const char* const kHostileName = "a\x1b]0;pwned\x07\x1b[2Jb.txt";
+
+void Failure() {
+  qv::cTaskDialog td;
+  td.Init();
+  qv::testing_dialogs::SetUpProgress(td, "Décompression en cours...");
+  td.Title("Démo : échec");
+  qv::UiTimer close(200, [&] {
+    close.SetEnabled(false);
+    td.CloseDialog();
+  });
+  td.DialogCreated = [&](intptr_t) {
+    td.IconFooter(-2);
+    td.Footer(std::string("Échec sur ") + kHostileName);
+    close.SetEnabled(true);
+  };
+  td.ShowDialog();
+  Say("échec : fermé");
+}
+
+void Named() {
+  qv::cTaskDialog td;
+  td.Init();
+  td.MainInstruction(std::string("Nom : ") + kHostileName);
+  td.Flags(16);
+  td.AddCustomButton(200, std::string("Garder ") + kHostileName + "\nnote " + kHostileName, 0);
+  td.AddCustomButton(400, "Abandonner", 0);
+  td.Footer(kHostileName);
+  td.Title("Démo : nom");
+  td.ButtonClick = [&](int32_t id) {
+    if (id == 200 || id == 400) td.CloseDialog();
+  };
+  td.ShowDialog();
+  Say("nom : " + std::to_string(td.ResultMain()));
+}
+
 void Question() {
   int a = qv::Prompts().MessageBox("Voulez-vous continuer ?", "Démo : question", 0x24);
   Say(std::string("question : ") + (a == qv::IDYES_ ? "oui" : "non"));
@@ -156,11 +190,17 @@ int main(int argc, char** argv) {
     } else if (a == "progress") {
       Progress();
     } else if (a == "password") {
-      Password();
+      Password(true);
+    } else if (a == "verify") {
+      Password(false);
     } else if (a == "choice") {
       Choice();
     } else if (a == "question") {
       Question();
+    } else if (a == "failure") {
+      Failure();
+    } else if (a == "named") {
+      Named();
     } else {
       std::fprintf(stderr, "étape inconnue : %s\n", a.c_str());
       return 2;

@@ -68,7 +68,9 @@ class LineMode(unittest.TestCase):
 
     def test_questions(self):
         for answer, expected in (("o\n", "oui"), ("non\n", "non"), ("N\n", "non"),
-                                 ("yes\n", "oui"), ("\n", "oui"), ("", "oui"),
+                                 ("yes\n", "oui"), ("\n", "oui"),
+                                 # nobody answered: never the destructive yes
+                                 ("", "non"),
                                  ("peut-être\nn\n", "non")):
             rc, out, err = run_lines(["question"], answer)
             lines = out.splitlines()
@@ -88,6 +90,47 @@ class LineMode(unittest.TestCase):
         self.assertIn("mot de passe : secret1", lines)
         self.assertEqual(lines[-1], "choix : 200")
 
+    def test_every_footer_set_while_a_box_waits_is_printed_also_when_repeated(self):
+        # Two refusals in a row set the same footer: the second is news too.
+        rc, out, err = run_lines(["verify"], "abc\nabd\nabcdef\n")
+        self.assertEqual(rc, 0, err)
+        lines = out.splitlines()
+        self.assertEqual(lines.count("Mot de passe trop court, veuillez le modifier !"), 2, out)
+        self.assertEqual(lines[-1], "mot de passe : abcdef")
+
+    def test_names_from_outside_never_reach_the_terminal_raw(self):
+        for step in ("failure", "named"):
+            rc, out, err = run_lines([step], "1\n")
+            self.assertEqual(rc, 0, err)
+            self.assertNotIn("\x1b", out, step)
+            self.assertNotIn("\x07", out, step)
+            self.assertIn("a\\x1b]0;pwned\\x07\\x1b[2Jb.txt", out, step)
+
+    def test_no_echo_of_a_password_typed_at_a_terminal_into_a_pipe(self):
+        # `program | tee log` typed at a terminal: stdin is the terminal,
+        # stdout a pipe (line mode). What is typed must not show.
+        master, slave = pty.openpty()
+        try:
+            before = termios.tcgetattr(slave)
+            p = subprocess.Popen([DEMO, "password"], stdin=slave, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, start_new_session=True)
+            first = p.stdout.readline()  # the dialog is printed: the box waits
+            while b"Entrer le mot de passe" not in first:
+                first = p.stdout.readline()
+            time.sleep(0.2)
+            os.write(master, b"motdepasse-secret\n")
+            out, err = p.communicate(timeout=10)
+            self.assertEqual(p.returncode, 0, err)
+            self.assertIn(b"mot de passe : motdepasse-secret", out)
+            echoed = b""
+            while select.select([master], [], [], 0.2)[0]:
+                echoed += os.read(master, 65536)
+            self.assertNotIn(b"secret", echoed)
+            self.assertEqual(termios.tcgetattr(slave)[3], before[3])  # echo back on
+        finally:
+            os.close(master)
+            os.close(slave)
+
     def test_an_interrupt_clicks_the_progress_cancel(self):
         p = subprocess.Popen([DEMO, "--step-ms", "200", "progress", "choice"],
                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -106,6 +149,53 @@ class LineMode(unittest.TestCase):
         self.assertIn("Annulation...", lines)
         self.assertIn("progression : annulée", lines)
         self.assertEqual(lines[-1], "choix : 400")
+
+
+def replay(data, columns=200):
+    """The screen a terminal would show after `data`: enough of the VT100
+    cursor moves and erasures the renderer uses (CR, LF, CUU, EL, ED)."""
+    text = data.decode(errors="replace")
+    screen = [""]
+    row = col = 0
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if c == "\x1b":
+            m = re.match(r"\x1b\[(\??)(\d*)([A-Za-z])", text[i:])
+            if not m:
+                i += 1
+                continue
+            n = int(m.group(2) or "0")
+            cmd = m.group(3)
+            if m.group(1):
+                pass
+            elif cmd == "A":
+                row = max(0, row - max(1, n))
+            elif cmd == "K":
+                if n == 2:
+                    screen[row] = ""
+                else:
+                    screen[row] = screen[row][:col]
+            elif cmd == "J":
+                screen[row] = screen[row][:col]
+                del screen[row + 1:]
+            i += len(m.group(0))
+            continue
+        if c == "\r":
+            col = 0
+        elif c == "\n":
+            row += 1
+            col = 0
+            while len(screen) <= row:
+                screen.append("")
+        elif c in "\a":
+            pass
+        else:
+            line = screen[row].ljust(col)
+            screen[row] = line[:col] + c + line[col + 1:]
+            col += 1
+        i += 1
+    return [re.sub(r"\x1b\[[0-9;]*m", "", l) for l in screen]
 
 
 class Terminal:
@@ -169,6 +259,13 @@ class Terminal:
 
 
 class TtyMode(unittest.TestCase):
+    def answer_no(self, t):
+        """Answers the question on screen with "n" and checks the run ends so."""
+        t.send("n")
+        rc, screen = t.finish()
+        self.assertEqual(rc, 0, screen)
+        self.assertIn("question : non", screen)
+
     def test_progress_then_password_drawn_typed_and_closed_with_the_keyboard(self):
         t = Terminal(["--step-ms", "150", "progress", "password"])
         try:
@@ -229,10 +326,44 @@ class TtyMode(unittest.TestCase):
             t.send("\r")
             t.read_until("choix : 400")
             t.read_until(r"\[ Non \]")
-            t.send("n")
+            self.answer_no(t)
+        finally:
+            t.close()
+
+    def test_keys_typed_before_a_question_do_not_answer_it(self):
+        t = Terminal(["password", "question"])
+        try:
+            t.read_until(r"\[ Annuler \]")
+            # A doubled Enter: the first one is OK, the second must not be
+            # taken as an answer to the question that follows.
+            t.send("abcdef\r\r")
+            t.read_until(r"\[ Non \]")
+            time.sleep(0.5)
+            self.assertNotIn(b"question :", t.out)
+            self.answer_no(t)
+        finally:
+            t.close()
+
+    def test_a_closed_dialog_leaves_one_line_without_what_was_typed(self):
+        t = Terminal(["password", "choice"])
+        try:
+            t.read_until(r"\[ Annuler \]")
+            t.send("abcdef")
+            t.read_until("Longueur : 6")
+            t.send("\r")
+            t.read_until("Choisissez une des options")
+            t.send("2")
             rc, screen = t.finish()
             self.assertEqual(rc, 0, screen)
-            self.assertIn("question : non", screen)
+            # What stays on screen: replay the output on a small screen model.
+            lines = replay(t.out)
+            text = "\n".join(lines)
+            self.assertNotIn("●", text)
+            self.assertNotIn("Ce fichier est protégé", text)  # the dialog is gone
+            self.assertIn("Autorisation requise", text)       # but for one line
+            self.assertIn("Le fichier Zip existe déjà !. → Abandonner", text)
+            # The last line is the program's own, on a line of its own.
+            self.assertEqual([l for l in lines if l.strip()][-1], "choix : 400")
         finally:
             t.close()
 

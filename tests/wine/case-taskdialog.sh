@@ -52,6 +52,24 @@ exit 221
 STEPS
 run_driver "$WORK/question.txt" || fail "Yes/No box over the dialog"
 
+# A footer that gains a line while the dialog is shown: TDM_UPDATE_ELEMENT_TEXT
+# leaves the dialog's size as it was (the second line is clipped),
+# TDM_SET_ELEMENT_TEXT lays it out again, taller. The Win32 platform sends
+# the set when a footer may need more room: 160 + IDCANCEL.
+cat >"$WORK/footer.txt" <<STEPS
+watchdog 60000
+timeout 20000
+start "$sample" footer
+window Essai Quorvel | Instruction principale de l'essai
+td-click 1
+expect Le disque est plein
+screenshot footer-two-lines
+td-click 2
+gone
+exit 162
+STEPS
+run_driver "$WORK/footer.txt" || fail "a two-line footer grows the dialog"
+
 # The driver must fail, and say why, when the dialog it waits for never comes.
 cat >"$WORK/missing.txt" <<STEPS
 watchdog 60000

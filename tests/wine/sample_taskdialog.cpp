@@ -19,6 +19,16 @@ constexpr int kEditId = 1000;
 bool g_expectedText = false;
 bool g_question = false;
 int g_questions = 0;
+// "footer": OK puts a two-line footer in place, first as an update, then as
+// a set, and notes the dialog's height after each.
+bool g_footer = false;
+LONG g_heightUpdated = 0, g_heightSet = 0;
+
+LONG Height(HWND dialog) {
+  RECT r{};
+  GetWindowRect(dialog, &r);
+  return r.bottom - r.top;
+}
 
 using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
 
@@ -45,6 +55,14 @@ HRESULT CALLBACK Callback(HWND dialog, UINT notification, WPARAM wparam, LPARAM,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)),
                                 GetModuleHandleW(nullptr), nullptr);
     SendMessageW(edit, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), TRUE);
+  } else if (notification == TDN_BUTTON_CLICKED && g_footer && wparam == IDOK) {
+    static const wchar_t kTwoLines[] =
+        L"La décompression a échoué.\nLe disque est plein : libérez de la place et réessayez.";
+    SendMessageW(dialog, TDM_UPDATE_ELEMENT_TEXT, TDE_FOOTER, reinterpret_cast<LPARAM>(kTwoLines));
+    g_heightUpdated = Height(dialog);
+    SendMessageW(dialog, TDM_SET_ELEMENT_TEXT, TDE_FOOTER, reinterpret_cast<LPARAM>(kTwoLines));
+    g_heightSet = Height(dialog);
+    return S_FALSE;  // stays open for the screenshot
   } else if (notification == TDN_BUTTON_CLICKED) {
     wchar_t text[64] = {};
     GetDlgItemTextW(dialog, kEditId, text, 64);
@@ -88,6 +106,7 @@ int Chooser(const std::wstring& expected) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   g_question = wcsstr(commandLine, L"question") != nullptr;
+  g_footer = wcsstr(commandLine, L"footer") != nullptr;
   if (wcsncmp(commandLine, L"chooser ", 8) == 0) return Chooser(commandLine + 8);
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   if (!InitCommonControlsEx(&icc)) return 2;
@@ -112,5 +131,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   int button = 0;
   if (FAILED(taskDialogIndirect(&config, &button, nullptr, nullptr))) return 4;
   if (g_question) return 200 + 10 * g_questions + button;
+  // 160 + Cancel when the set made the dialog taller than the update did.
+  if (g_footer) return (g_heightSet > g_heightUpdated ? 160 : 170) + button;
   return (g_expectedText ? 150 : 100) + button;
 }

@@ -10,7 +10,9 @@
 #include <cstdio>
 
 #include "filedialog/terminal/terminal_chooser.h"
+#include "support/frontend.h"
 #include "support/rawterminal.h"
+#include "support/terminalkeys.h"
 #include "support/text.h"
 
 namespace qv {
@@ -45,6 +47,10 @@ int ReadByte() {
   }
 }
 
+// Paths, names and titles come from outside (a folder named with an escape
+// sequence): they reach the terminal escaped.
+std::string Safe(const std::string& text) { return EscapeForDisplay(text, true); }
+
 bool ByteWaiting(int ms) {
   pollfd p{0, POLLIN, 0};
   return ::poll(&p, 1, ms) > 0;
@@ -52,9 +58,9 @@ bool ByteWaiting(int ms) {
 
 class LineModeInput : public ChooserInput {
  public:
-  void Print(const std::string& line) override { WriteOut(line + "\n"); }
+  void Print(const std::string& line) override { WriteOut(Safe(line) + "\n"); }
   std::optional<std::string> ReadAnswer(const std::string& prompt, const ChooserCompleter&) override {
-    WriteOut(prompt + "\n");
+    WriteOut(Safe(prompt) + "\n");
     std::string line;
     bool any = false;
     for (;;) {
@@ -101,43 +107,36 @@ std::string CommonPrefix(const std::vector<std::string>& items) {
 class TtyInput : public ChooserInput {
  public:
   bool Interactive() const override { return true; }
-  void Print(const std::string& line) override { WriteOut("\r\x1b[K" + line + "\n"); }
+  void Print(const std::string& line) override { WriteOut("\r\x1b[K" + Safe(line) + "\n"); }
   std::optional<std::string> ReadAnswer(const std::string& prompt, const ChooserCompleter& complete) override {
     RawMode raw;
     std::string buffer;
     bool lastWasTab = false;
-    auto redraw = [&] { WriteOut("\r\x1b[K" + prompt + buffer); };
+    auto redraw = [&] { WriteOut("\r\x1b[K" + Safe(prompt) + Safe(buffer)); };
     redraw();
+    std::string pending;
     for (;;) {
-      const int c = ReadByte();
-      if (c < 0 || c == 3) {  // end of input, Ctrl+C
+      Key key;
+      if (!NextKey(pending, key)) {  // end of input
         WriteOut("\n");
         return std::nullopt;
       }
-      const bool tab = c == '\t';
-      if (c == '\r' || c == '\n') {
+      const bool tab = key.kind == Key::Tab;
+      if (key.kind == Key::Interrupt || key.kind == Key::Escape) {
+        WriteOut("\n");
+        return std::nullopt;
+      } else if (key.kind == Key::Enter) {
         WriteOut("\n");
         return buffer;
-      } else if (c == 27) {
-        if (!ByteWaiting(30)) {  // Escape alone cancels
-          WriteOut("\n");
-          return std::nullopt;
-        }
-        // An escape sequence (arrow keys...): consume and ignore it.
-        int next = ReadByte();
-        if (next == '[' || next == 'O') {
-          do next = ReadByte();
-          while (next >= 0 && !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') || next == '~'));
-        }
-      } else if (c == 4) {  // Ctrl+D: cancel on an empty line
+      } else if (key.kind == Key::EndOfText) {  // cancels on an empty line
         if (buffer.empty()) {
           WriteOut("\n");
           return std::nullopt;
         }
-      } else if (c == 127 || c == 8) {
+      } else if (key.kind == Key::Backspace) {
         buffer = Utf8DropLast(buffer, 1);
         redraw();
-      } else if (c == 21) {  // Ctrl+U
+      } else if (key.kind == Key::KillLine) {
         buffer.clear();
         redraw();
       } else if (tab) {
@@ -152,20 +151,47 @@ class TtyInput : public ChooserInput {
             WriteOut("\n");
             for (const auto& cand : candidates) {
               const auto slash = cand.rfind('/', cand.size() > 1 ? cand.size() - 2 : 0);
-              WriteOut("  " + (slash == std::string::npos ? cand : cand.substr(slash + 1)) + "\n");
+              WriteOut("  " + Safe(slash == std::string::npos ? cand : cand.substr(slash + 1)) + "\n");
             }
           }
         } else {
           WriteOut("\a");
         }
         redraw();
-      } else if (c >= 32) {
-        buffer.push_back(static_cast<char>(c));
+      } else if (key.kind == Key::Char) {
+        buffer += key.text;
         redraw();
       }
       lastWasTab = tab;
     }
   }
+
+ private:
+  // The next key, read byte by byte so that nothing past it is taken; false
+  // at the end of input.
+  static bool NextKey(std::string& pending, Key& key) {
+    for (;;) {
+      std::vector<Key> keys;
+      bool final = false;
+      if (!pending.empty()) {
+        const std::size_t used = DecodeKeys(pending, false, keys, 1);
+        if (keys.empty() && !ByteWaiting(kEscapeWaitMs)) {
+          final = true;  // an Escape alone, or a sequence that stopped short
+        } else {
+          pending.erase(0, used);
+        }
+        if (final) pending.erase(0, DecodeKeys(pending, true, keys, 1));
+        if (!keys.empty()) {
+          key = keys.front();
+          return true;
+        }
+      }
+      const int c = ReadByte();
+      if (c < 0) return false;
+      pending.push_back(static_cast<char>(c));
+    }
+  }
+  static constexpr int kEscapeWaitMs = 50;
 };
 
 }  // namespace
@@ -174,7 +200,7 @@ ChooserInput& TerminalChooserInput() {
   if (ChooserInput* installed = InstalledChooserInput()) return *installed;
   static LineModeInput lineMode;
   static TtyInput tty;
-  return (::isatty(0) && ::isatty(1)) ? static_cast<ChooserInput&>(tty) : lineMode;
+  return RunFrontEnd() == FrontEnd::Terminal ? static_cast<ChooserInput&>(tty) : lineMode;
 }
 
 }  // namespace qv

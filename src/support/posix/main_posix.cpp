@@ -55,10 +55,26 @@ void InstallTerminationHandlers() {
   }
 }
 
+// A launcher may start the program with standard descriptors closed. The
+// next file opened would then take their number, and what is meant for the
+// terminal (a dialog, a message) would be written into an archive: each
+// closed one is held by /dev/null instead.
+void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
 }  // namespace
 
 namespace mainplatform {
 void* Startup() {
+  HoldClosedStandardDescriptors();
   InstallTerminationHandlers();
   return nullptr;
 }

@@ -12,11 +12,14 @@
 #include <memory>
 
 #include "support/eventloop.h"
+#include "support/frontend.h"
 #include "support/process.h"
 #include "support/rawterminal.h"
+#include "support/terminalkeys.h"
 #include "support/text.h"
 #include "support/ui.h"
 #include "taskdialog/install.h"
+#include "taskdialog/terminal/terminal_frame.h"
 
 namespace qv {
 
@@ -46,32 +49,9 @@ std::string Trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
-// Cuts a line into pieces of at most `width` characters, at blanks when it can.
-std::vector<std::string> Wrap(const std::string& line, int width) {
-  std::vector<std::string> out;
-  std::u32string rest = Utf8ToUtf32(line);
-  if (width < 10) width = 10;
-  while (static_cast<int>(rest.size()) > width) {
-    size_t cut = rest.rfind(U' ', static_cast<size_t>(width));
-    if (cut == std::u32string::npos || cut == 0) cut = static_cast<size_t>(width);
-    out.push_back(Utf32ToUtf8(rest.substr(0, cut)));
-    rest = rest.substr(cut);
-    if (!rest.empty() && rest[0] == U' ') rest.erase(0, 1);
-  }
-  out.push_back(Utf32ToUtf8(rest));
-  return out;
-}
-
-std::string Repeat(const std::string& s, int n) {
-  std::string r;
-  for (int i = 0; i < n; ++i) r += s;
-  return r;
-}
-
-const char* const kBold = "\x1b[1m";
-const char* const kDim = "\x1b[2m";
-const char* const kReverse = "\x1b[7m";
-const char* const kReset = "\x1b[0m";
+// Everything shown may come from outside (an entry name in a footer, a path
+// in a content): no control character reaches the terminal raw.
+std::string Safe(const std::string& text) { return EscapeForDisplay(text, true); }
 
 }  // namespace
 
@@ -128,20 +108,7 @@ int32_t TerminalRenderer::CancelTarget(const LayerDialog& d) {
 }
 
 std::vector<std::string> TerminalRenderer::TextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  lines.push_back(cur);
-  while (!lines.empty() && Blank(lines.back())) lines.pop_back();
-  return lines;
+  return FrameTextLines(text);
 }
 
 const char* TerminalRenderer::IconGlyph(intptr_t icon) {
@@ -283,10 +250,14 @@ void TerminalRenderer::Interrupt() {
     if (target == IDCANCEL_)
       d->Cancel();
     else
-      d->Click(target);
+      Press(*d, target);
     return;
   }
   // Nothing to cancel in place: the run is given up as a whole.
+  if (tty_ && drawnLines_ > 0) {
+    Write("\r\n");
+    drawnLines_ = 0;
+  }
   LeaveRaw();
   EndProcess(kExitCancelled);
 }
@@ -326,7 +297,8 @@ void TerminalRenderer::Pump() {
         return;
       }
       if (eof_) {
-        questionAnswer_ = (questionFlags_ & MB_DEFBUTTON2_) ? IDNO_ : IDYES_;
+        // Nobody is there to answer: never the destructive Yes.
+        questionAnswer_ = IDNO_;
         questionAnswered_ = true;
       }
       return;
@@ -339,7 +311,7 @@ void TerminalRenderer::Pump() {
       std::string line;
       if (!TakeLine(line) && !eof_) return;
       failureAnswered_ = d;
-      d->Click(CancelTarget(*d));
+      Press(*d, CancelTarget(*d));
       return;
     }
     Want want = WantOf(*d);
@@ -361,10 +333,10 @@ void TerminalRenderer::Pump() {
                  ".\n");
         continue;
       }
-      d->Click(choices[n - 1]->id);
+      Press(*d, choices[n - 1]->id);
     } else {
       d->SetInput(line);
-      if (d->Open()) d->Click(d->DefaultButtonId());
+      if (d->Open()) Press(*d, d->DefaultButtonId());
     }
   }
 }
@@ -372,42 +344,37 @@ void TerminalRenderer::Pump() {
 void TerminalRenderer::LinePrintDialog(LayerDialog& d) {
   std::string out;
   auto add = [&](const std::string& text) {
-    for (const auto& l : TextLines(text)) out += l + "\n";
+    for (const auto& l : TextLines(Safe(text))) out += l + "\n";
   };
-  if (!Blank(d.Title())) out += d.Title() + "\n";
+  if (!Blank(d.Title())) out += Safe(d.Title()) + "\n";
   add(d.MainInstruction());
   add(d.Content());
   if (WantOf(d) == Want::Choice) {
     auto choices = Choices(d);
     for (size_t i = 0; i < choices.size(); ++i) {
-      out += "  " + std::to_string(i + 1) + ". " + choices[i]->text + "\n";
-      for (const auto& l : TextLines(choices[i]->note)) out += "     " + l + "\n";
+      out += "  " + std::to_string(i + 1) + ". " + Safe(choices[i]->text) + "\n";
+      for (const auto& l : TextLines(Safe(choices[i]->note))) out += "     " + l + "\n";
     }
   }
-  if (!Blank(d.Footer())) out += d.Footer() + "\n";
+  if (!Blank(d.Footer())) out += Safe(d.Footer()) + "\n";
   Write(out);
 }
 
 // ---------------------------------------------------------------------------
 // Renderer events
 
-void TerminalRenderer::Shown(LayerDialog& d) {
-  dialogs_.push_back(&d);
+bool TerminalRenderer::Press(LayerDialog& d, int32_t id) {
+  pressed_[&d] = id;
+  return d.Click(id);
+}
+
+void TerminalRenderer::Remember(const LayerDialog& d) {
   lastFooter_ = d.Footer();
-  InstallSignal();
-  if (tty_) {
-    EnterRaw();
-    if (drawnLines_ > 0 && dialogs_.size() > 1) {
-      // The outer dialog stays on screen as it was; the new one goes below.
-      Write("\r\n");
-      drawnLines_ = 0;
-    }
-    focus_ = -1;
-    StartReading();
-    Draw(d, false);
-    return;
-  }
-  LinePrintDialog(d);
+  lastFooterSets_ = d.FooterSets();
+}
+
+void TerminalRenderer::Listen(LayerDialog& d) {
+  UpdateQuiet();
   if (WantOf(d) != Want::Nothing) {
     StartReading();
     Post([this] { Pump(); });
@@ -416,18 +383,54 @@ void TerminalRenderer::Shown(LayerDialog& d) {
   }
 }
 
+void TerminalRenderer::UpdateQuiet() {
+  // In line mode the terminal's own echo would show a password in clear on
+  // the screen for good (and nothing can take it back): it is off for as
+  // long as an input box waits for its line.
+  bool want = !tty_ && !question_ && !dialogs_.empty() && dialogs_.back()->Open() &&
+              WantOf(*dialogs_.back()) == Want::Input && ::isatty(in_);
+  if (want && !quiet_) {
+    quiet_ = EnterQuietTerminal(in_);
+  } else if (!want && quiet_) {
+    LeaveRawTerminal();
+    quiet_ = false;
+  }
+}
+
+void TerminalRenderer::ForgetTypedAhead() {
+  // Keys typed before the question was on screen (a doubled Enter) are not
+  // an answer to it.
+  DiscardTypedAhead(in_);
+  if (!eof_) buffer_.clear();
+}
+
+void TerminalRenderer::Shown(LayerDialog& d) {
+  if (tty_ && drawnLines_ > 0) Erase();  // the outer dialog comes back when this one is gone
+  dialogs_.push_back(&d);
+  Remember(d);
+  InstallSignal();
+  if (tty_) {
+    EnterRaw();
+    if (WantOf(d) == Want::Choice) ForgetTypedAhead();
+    focus_ = -1;
+    StartReading();
+    Draw(d, false);
+    return;
+  }
+  LinePrintDialog(d);
+  Listen(d);
+}
+
 void TerminalRenderer::Navigated(LayerDialog& d) {
   if (tty_) {
+    if (WantOf(d) == Want::Choice) ForgetTypedAhead();
     focus_ = -1;
     Draw(d, false);
     return;
   }
-  lastFooter_ = d.Footer();
+  Remember(d);
   LinePrintDialog(d);
-  if (WantOf(d) != Want::Nothing) {
-    StartReading();
-    Post([this] { Pump(); });
-  }
+  Listen(d);
 }
 
 void TerminalRenderer::Changed(LayerDialog& d) {
@@ -436,10 +439,15 @@ void TerminalRenderer::Changed(LayerDialog& d) {
     if (!question_) ScheduleDraw(d);
     return;
   }
-  if (d.Footer() != lastFooter_) {
-    lastFooter_ = d.Footer();
-    if (!Blank(lastFooter_)) Write(lastFooter_ + "\n");
-  }
+  // While a box waits for an answer, each footer the program sets is its
+  // reply to that answer and is printed, even when it repeats the last one;
+  // a progress dialog's stream of footers is printed when it changes.
+  const Want want = WantOf(d);
+  const bool set = d.FooterSets() != lastFooterSets_;
+  const bool news = want == Want::Nothing ? d.Footer() != lastFooter_ : set;
+  if (news && !Blank(d.Footer())) Write(Safe(d.Footer()) + "\n");
+  Remember(d);
+  if (want != Want::Nothing && !reading_) Listen(d);
   if (LineFailureWaits(d)) {
     StartReading();
     Post([this] { Pump(); });
@@ -463,6 +471,11 @@ void TerminalRenderer::Ticked(LayerDialog& d) {
 void TerminalRenderer::Closed(LayerDialog& d) {
   if (failureAnswered_ == &d) failureAnswered_ = nullptr;
   bool top = !dialogs_.empty() && dialogs_.back() == &d;
+  struct Forget {
+    TerminalRenderer* r;
+    LayerDialog* d;
+    ~Forget() { r->pressed_.erase(d); }
+  } forget{this, &d};
   dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), &d), dialogs_.end());
   if (tty_) {
     if (drawTimer_) {
@@ -470,7 +483,10 @@ void TerminalRenderer::Closed(LayerDialog& d) {
       drawTimer_ = 0;
     }
     if (top && drawnLines_ > 0) {
-      Draw(d, true);
+      // The closed dialog shrinks to one line: nothing typed into it stays
+      // on the screen.
+      auto pressed = pressed_.find(&d);
+      Redraw({ClosedDialogLine(d, pressed == pressed_.end() ? 0 : pressed->second)});
       Write("\r\n");
       drawnLines_ = 0;
     }
@@ -483,10 +499,12 @@ void TerminalRenderer::Closed(LayerDialog& d) {
     }
   } else if (!dialogs_.empty()) {
     LayerDialog* outer = dialogs_.back();
-    lastFooter_ = outer->Footer();
+    Remember(*outer);
     if (WantOf(*outer) == Want::Nothing) StopReading();
+    UpdateQuiet();
   } else {
     StopReading();
+    UpdateQuiet();
   }
   if (dialogs_.empty() && !question_) RemoveSignal();
 }
@@ -502,17 +520,16 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   questionFlags_ = flags;
   questionFocus_ = def == IDYES_ ? 0 : 1;
   InstallSignal();
+  UpdateQuiet();
   if (tty_) {
     EnterRaw();
-    if (drawnLines_ > 0) {
-      Write("\r\n");
-      drawnLines_ = 0;
-    }
+    if (drawnLines_ > 0) Erase();
+    ForgetTypedAhead();
     KeysForQuestion();  // draws
   } else {
     std::string out;
-    if (!Blank(title)) out += title + "\n";
-    for (const auto& l : TextLines(text)) out += l + "\n";
+    if (!Blank(title)) out += Safe(title) + "\n";
+    for (const auto& l : TextLines(Safe(text))) out += l + "\n";
     Write(out);
   }
   StartReading();
@@ -523,7 +540,7 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   } done{this};
   while (!questionAnswered_) {
     if (eof_ && buffer_.empty()) {
-      questionAnswer_ = def;
+      questionAnswer_ = IDNO_;  // nobody answered: nothing destructive
       break;
     }
     Loop().ProcessEvents(EventLoop::kWaitForever);
@@ -531,11 +548,13 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   int answer = questionAnswer_;
   question_ = false;
   if (tty_) {
-    // Leaves the question as answered on screen, then brings the dialog back.
-    KeysForQuestion();
+    // The question shrinks to one line with its answer, then the dialog
+    // comes back.
+    Redraw({AnsweredQuestionLine(text, answer == IDYES_)});
     Write("\r\n");
     drawnLines_ = 0;
     if (!dialogs_.empty()) {
+      focus_ = -1;
       Draw(*dialogs_.back(), false);
     } else {
       StopReading();
@@ -544,6 +563,7 @@ int TerminalRenderer::Question(const std::string& text, const std::string& title
   } else if (dialogs_.empty() || WantOf(*dialogs_.back()) == Want::Nothing) {
     StopReading();
   }
+  UpdateQuiet();
   if (dialogs_.empty()) RemoveSignal();
   return answer;
 }
@@ -569,10 +589,23 @@ void TerminalRenderer::EnterRaw() {
   if (!EnterRawTerminal(in_)) return;
   raw_ = true;
   Write("\x1b[?25l");
+  // Registered after the terminal's own restore, so it runs first: a run
+  // ended while a dialog is drawn leaves the shell's prompt on a line of its
+  // own, below the dialog.
+  lineCleanup_ = AddCleanup([this] {
+    if (drawnLines_ > 0) Write("\r\n");
+    drawnLines_ = 0;
+  });
 }
 
 void TerminalRenderer::LeaveRaw() {
   if (!raw_) return;
+  if (lineCleanup_) RemoveCleanup(lineCleanup_);
+  lineCleanup_ = 0;
+  if (drawnLines_ > 0) {
+    Write("\r\n");
+    drawnLines_ = 0;
+  }
   LeaveRawTerminal();
   raw_ = false;
 }
@@ -595,151 +628,12 @@ void TerminalRenderer::ScheduleDraw(LayerDialog& d) {
   });
 }
 
-namespace {
-
-// The items that Tab and the arrows move between.
-struct Item {
-  enum Kind { kLink, kInput, kButton } kind;
-  int32_t id;
-};
-
-std::vector<Item> Items(const LayerDialog& d) {
-  std::vector<Item> items;
-  for (const auto& b : d.Buttons())
-    if (b.commandLink && b.enabled) items.push_back(Item{Item::kLink, b.id});
-  if (d.InputBox().present) items.push_back(Item{Item::kInput, 0});
-  for (const auto& b : d.Buttons())
-    if (!b.commandLink && b.enabled) items.push_back(Item{Item::kButton, b.id});
-  return items;
-}
-
-int InitialFocus(const LayerDialog& d, const std::vector<Item>& items) {
-  for (size_t i = 0; i < items.size(); ++i)
-    if (items[i].kind == Item::kInput) return static_cast<int>(i);
-  int32_t def = d.Record().nDefaultButton;
-  for (size_t i = 0; i < items.size(); ++i)
-    if (def != 0 && items[i].id == def && items[i].kind != Item::kInput) return static_cast<int>(i);
-  return items.empty() ? -1 : 0;
-}
-
-}  // namespace
 
 void TerminalRenderer::Draw(LayerDialog& d, bool final) {
   lastDrawMs_ = Loop().NowMs();
-  const int cols = std::max(20, std::min(Columns(), 100));
-  const int width = cols - 4;
-  auto items = Items(d);
+  auto items = FocusItems(d);
   if (focus_ < 0 || focus_ >= static_cast<int>(items.size())) focus_ = InitialFocus(d, items);
-  auto focused = [&](Item::Kind k, int32_t id) {
-    if (final || focus_ < 0) return false;
-    const Item& it = items[static_cast<size_t>(focus_)];
-    return it.kind == k && (k == Item::kInput || it.id == id);
-  };
-
-  std::vector<std::string> lines;
-  auto addWrapped = [&](const std::string& text, const std::string& indent, const char* style) {
-    for (const auto& l : TextLines(text))
-      for (const auto& w : Wrap(l, width - static_cast<int>(Utf8Length(indent))))
-        lines.push_back(indent + (style ? style : "") + w + (style ? kReset : ""));
-  };
-  std::string title = " " + d.Title() + " ";
-  int rule = std::max(0, width - static_cast<int>(Utf8Length(title)) - 2);
-  lines.push_back(std::string(kDim) + "──" + kReset + kBold + title + kReset + kDim +
-                  Repeat("─", rule) + kReset);
-  addWrapped(d.MainInstruction(), " ", kBold);
-  addWrapped(d.Content(), " ", nullptr);
-
-  int n = 0;
-  for (const auto& b : d.Buttons()) {
-    if (!b.commandLink) continue;
-    ++n;
-    bool f = focused(Item::kLink, b.id);
-    std::string label = std::to_string(n) + ". " + b.text;
-    std::string line = "  ";
-    line += f ? std::string(kReverse) + "› " + label + " " + kReset
-              : std::string(b.enabled ? "" : kDim) + "  " + label + kReset;
-    lines.push_back(line);
-    for (const auto& l : TextLines(b.note))
-      for (const auto& w : Wrap(l, width - 7)) lines.push_back(std::string("       ") + kDim + w + kReset);
-  }
-  for (const auto& r : d.Radios())
-    lines.push_back(std::string("  ") + (r.checked ? "(•) " : "( ) ") + r.text);
-
-  const auto& p = d.ProgressBar();
-  if (p.shown) {
-    int barW = std::max(10, std::min(width - 12, 50));
-    std::string bar;
-    if (p.marquee) {
-      int pos = static_cast<int>(d.Ticks() % barW);
-      for (int i = 0; i < barW; ++i) bar += (i >= pos && i < pos + 5) ? "█" : "░";
-      lines.push_back("  " + bar);
-    } else {
-      int range = std::max(1, p.maximum - p.minimum);
-      int pct = static_cast<int>((static_cast<int64_t>(p.position - p.minimum) * 100) / range);
-      pct = std::clamp(pct, 0, 100);
-      int fill = pct * barW / 100;
-      bar = Repeat("█", fill) + Repeat("░", barW - fill);
-      std::string num = std::to_string(pct);
-      lines.push_back("  " + bar + " " + std::string(3 - std::min<size_t>(3, num.size()), ' ') +
-                      num + " %");
-    }
-  }
-
-  const auto& in = d.InputBox();
-  if (in.present) {
-    int boxW = std::max(10, std::min(width - 6, 40));
-    std::u32string shown = Utf8ToUtf32(in.text);
-    std::string body;
-    if (shown.empty() && !in.cueBanner.empty() && !focused(Item::kInput, 0)) {
-      body = std::string(kDim) + Utf32ToUtf8(Utf8ToUtf32(in.cueBanner).substr(0, boxW)) + kReset;
-      shown.clear();
-    } else {
-      if (static_cast<int>(shown.size()) > boxW - 1) shown = shown.substr(shown.size() - (boxW - 1));
-      body = in.masked ? Repeat("●", static_cast<int>(shown.size())) : Utf32ToUtf8(shown);
-    }
-    int used = static_cast<int>(shown.size());
-    bool f = focused(Item::kInput, 0);
-    std::string cursor = f ? std::string(kReverse) + " " + kReset : " ";
-    lines.push_back("  [" + body + cursor + Repeat("_", std::max(0, boxW - used - 1)) + "]");
-  }
-
-  std::string row;
-  for (const auto& b : d.Buttons()) {
-    if (b.commandLink) continue;
-    std::string label = std::string(b.elevated ? "⛨ " : "") + b.text;
-    bool f = focused(Item::kButton, b.id);
-    if (!row.empty()) row += "  ";
-    if (f)
-      row += std::string(kReverse) + "[ " + label + " ]" + kReset;
-    else if (!b.enabled)
-      row += std::string(kDim) + "[ " + label + " ]" + kReset;
-    else
-      row += "[ " + label + " ]";
-  }
-  if (!row.empty()) lines.push_back("  " + row);
-
-  if (!Blank(d.Footer())) {
-    std::string glyph = IconGlyph(d.IconFooter());
-    std::string indent = glyph.empty() ? " " : " " + glyph + " ";
-    bool first = true;
-    for (const auto& l : TextLines(d.Footer()))
-      for (const auto& w : Wrap(l, width - 3)) {
-        lines.push_back((first ? indent : std::string("   ")) + w);
-        first = false;
-      }
-  } else {
-    lines.push_back("");
-  }
-  if (!final) {
-    std::string hint;
-    if (WantOf(d) == Want::Choice && n > 0) hint = "chiffre ou ↑↓ puis Entrée";
-    if (in.present) hint = "Tab : zone suivante · Entrée : valider";
-    int32_t cancel = CancelTarget(d);
-    if (cancel) hint += std::string(hint.empty() ? "" : " · ") + "Échap ou a : annuler";
-    if (!hint.empty()) lines.push_back(std::string(" ") + kDim + hint + kReset);
-  }
-
-  Redraw(lines);
+  Redraw(DialogFrame(d, FrameState{focus_, final, Columns()}));
 }
 
 // Rewrite in place: back to the first line drawn, each line cleared and written
@@ -757,6 +651,14 @@ void TerminalRenderer::Redraw(const std::vector<std::string>& lines) {
   drawnLines_ = static_cast<int>(lines.size());
 }
 
+void TerminalRenderer::Erase() {
+  if (drawnLines_ <= 0) return;
+  std::string out = "\r";
+  if (drawnLines_ > 1) out += "\x1b[" + std::to_string(drawnLines_ - 1) + "A";
+  Write(out + "\x1b[J");
+  drawnLines_ = 0;
+}
+
 void TerminalRenderer::OnKeys() {
   if (question_) {
     KeysForQuestion();
@@ -769,79 +671,90 @@ void TerminalRenderer::OnKeys() {
   KeysForDialog(*dialogs_.back());
 }
 
+bool TerminalRenderer::NextKey(Key& key) {
+  std::vector<Key> keys;
+  const size_t used = DecodeKeys(buffer_, escapeWaitOver_ || eof_, keys, 1);
+  buffer_.erase(0, used);
+  if (!keys.empty()) {
+    key = keys.front();
+    return true;
+  }
+  if (!buffer_.empty() && !escapeTimer_) {
+    // An Escape, or the start of a sequence: Escape alone only when nothing
+    // follows within a moment.
+    escapeTimer_ = Loop().AddTimer(kEscapeWaitMs, [this] {
+      Loop().RemoveTimer(escapeTimer_);
+      escapeTimer_ = 0;
+      escapeWaitOver_ = true;
+      OnKeys();
+      escapeWaitOver_ = false;
+    });
+  }
+  return false;
+}
+
 void TerminalRenderer::KeysForDialog(LayerDialog& d) {
   if (Acting(&d)) return;
   ActingOn acting(this, &d);
-  while (!buffer_.empty() && d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_) {
-    auto items = Items(d);
+  Key key;
+  while (d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_ && NextKey(key)) {
+    auto items = FocusItems(d);
     if (focus_ < 0 || focus_ >= static_cast<int>(items.size())) focus_ = InitialFocus(d, items);
-    const bool inBox = focus_ >= 0 && items[static_cast<size_t>(focus_)].kind == Item::kInput;
-    unsigned char c = static_cast<unsigned char>(buffer_[0]);
+    const bool inBox = focus_ >= 0 && items[static_cast<size_t>(focus_)].kind == FrameItem::kInput;
     auto move = [&](int delta) {
       if (items.empty()) return;
       int size = static_cast<int>(items.size());
       focus_ = ((focus_ < 0 ? 0 : focus_) + delta + size) % size;
     };
-    if (c == 0x1b) {
-      if (buffer_.size() >= 3 && (buffer_[1] == '[' || buffer_[1] == 'O')) {
-        char k = buffer_[2];
-        size_t len = 3;
-        if (k >= '0' && k <= '9') {  // ESC [ n ~ and the like
-          size_t end = buffer_.find_first_of("~ABCDHFZ", 2);
-          len = end == std::string::npos ? buffer_.size() : end + 1;
-          k = end == std::string::npos ? 0 : buffer_[end];
+    auto cancel = [&] {
+      if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)Press(d, t);
+    };
+    switch (key.kind) {
+      case Key::Up:
+      case Key::Left:
+      case Key::BackTab:
+        move(-1);
+        break;
+      case Key::Down:
+      case Key::Right:
+      case Key::Tab:
+        move(1);
+        break;
+      case Key::Escape:
+        cancel();
+        break;
+      case Key::Interrupt:
+        Interrupt();
+        break;
+      case Key::Enter:
+        if (focus_ >= 0) {
+          const FrameItem& it = items[static_cast<size_t>(focus_)];
+          int32_t id = it.kind == FrameItem::kInput ? d.DefaultButtonId() : it.id;
+          if (id) Press(d, id);
         }
-        buffer_.erase(0, len);
-        if (k == 'A' || k == 'D') move(-1);
-        if (k == 'B' || k == 'C') move(1);
-        if (k == 'Z') move(-1);  // Shift+Tab
-      } else if (buffer_.size() == 1) {
-        buffer_.clear();
-        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)d.Click(t);
-      } else {
-        buffer_.erase(0, 2);  // Alt+key: ignored
-      }
-    } else if (c == 0x03) {
-      buffer_.erase(0, 1);
-      Interrupt();
-    } else if (c == '\t') {
-      buffer_.erase(0, 1);
-      move(1);
-    } else if (c == '\r' || c == '\n') {
-      buffer_.erase(0, 1);
-      if (focus_ < 0) continue;
-      const Item& it = items[static_cast<size_t>(focus_)];
-      int32_t id = it.kind == Item::kInput ? d.DefaultButtonId() : it.id;
-      if (id) d.Click(id);
-    } else if (inBox) {
-      if (c == 0x7f || c == 0x08) {
-        buffer_.erase(0, 1);
-        d.Backspace(1);
-      } else if (c == 0x15) {  // Ctrl+U empties the box
-        buffer_.erase(0, 1);
-        d.SetInput("");
-      } else if (c < 0x20) {
-        buffer_.erase(0, 1);
-      } else {
-        // One character (a whole UTF-8 sequence) per change.
-        size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        if (buffer_.size() < len) return;  // the rest of the sequence is still coming
-        std::string ch = buffer_.substr(0, len);
-        buffer_.erase(0, len);
-        d.Type(ch);
-      }
-    } else {
-      buffer_.erase(0, 1);
-      if (c >= '1' && c <= '9') {
-        int k = c - '0', seen = 0;
-        for (const auto& b : d.Buttons())
-          if (b.commandLink && ++seen == k) {
-            d.Click(b.id);
-            break;
-          }
-      } else if (c == 'a' || c == 'A') {
-        if (int32_t t = CancelTarget(d)) t == IDCANCEL_ ? (void)d.Cancel() : (void)d.Click(t);
-      }
+        break;
+      case Key::Backspace:
+        if (inBox) d.Backspace(1);
+        break;
+      case Key::KillLine:
+        if (inBox) d.SetInput("");
+        break;
+      case Key::Char:
+        if (inBox) {
+          d.Type(key.text);  // one change per character
+        } else if (key.text.size() == 1 && key.text[0] >= '1' && key.text[0] <= '9') {
+          int k = key.text[0] - '0', seen = 0;
+          for (const auto& b : d.Buttons())
+            if (b.commandLink && ++seen == k) {
+              Press(d, b.id);
+              break;
+            }
+        } else if (key.text == "a" || key.text == "A") {
+          cancel();
+        }
+        break;
+      default:
+        break;
     }
     if (d.Open() && !dialogs_.empty() && dialogs_.back() == &d && !question_) ScheduleDraw(d);
   }
@@ -849,49 +762,31 @@ void TerminalRenderer::KeysForDialog(LayerDialog& d) {
 }
 
 void TerminalRenderer::KeysForQuestion() {
-  while (!buffer_.empty() && !questionAnswered_) {
-    unsigned char c = static_cast<unsigned char>(buffer_[0]);
-    if (c == 0x1b && buffer_.size() >= 3) {
-      char k = buffer_[2];
-      buffer_.erase(0, 3);
-      if (k == 'C' || k == 'D' || k == 'A' || k == 'B') questionFocus_ ^= 1;
-      continue;
-    }
-    buffer_.erase(0, 1);
-    if (c == '\t') questionFocus_ ^= 1;
-    if (c == 'o' || c == 'O' || c == 'y' || c == 'Y') {
-      questionAnswer_ = IDYES_;
-      questionAnswered_ = true;
-    } else if (c == 'n' || c == 'N') {
-      questionAnswer_ = IDNO_;
-      questionAnswered_ = true;
-    } else if (c == '\r' || c == '\n') {
+  Key key;
+  while (!questionAnswered_ && NextKey(key)) {
+    if (key.kind == Key::Tab || key.kind == Key::BackTab || key.kind == Key::Left ||
+        key.kind == Key::Right || key.kind == Key::Up || key.kind == Key::Down) {
+      questionFocus_ ^= 1;
+    } else if (key.kind == Key::Enter) {
       questionAnswer_ = questionFocus_ == 0 ? IDYES_ : IDNO_;
       questionAnswered_ = true;
+    } else if (key.kind == Key::Char) {
+      const std::string a = AsciiLower(key.text);
+      if (a == "o" || a == "y") {
+        questionAnswer_ = IDYES_;
+        questionAnswered_ = true;
+      } else if (a == "n") {
+        questionAnswer_ = IDNO_;
+        questionAnswered_ = true;
+      }
     }
   }
   if (eof_ && !questionAnswered_) {
-    questionAnswer_ = (questionFlags_ & MB_DEFBUTTON2_) ? IDNO_ : IDYES_;
+    questionAnswer_ = IDNO_;  // the terminal is gone: nobody said yes
     questionAnswered_ = true;
   }
   if (questionAnswered_) questionFocus_ = questionAnswer_ == IDYES_ ? 0 : 1;
-  // Draw the question in place.
-  const int width = std::max(20, std::min(Columns(), 100)) - 4;
-  std::vector<std::string> lines;
-  std::string title = " " + questionTitle_ + " ";
-  lines.push_back(std::string(kDim) + "──" + kReset + kBold + title + kReset + kDim +
-                  Repeat("─", std::max(0, width - static_cast<int>(Utf8Length(title)) - 2)) +
-                  kReset);
-  for (const auto& l : TextLines(questionText_))
-    for (const auto& w : Wrap(l, width - 2)) lines.push_back(" ? " + w);
-  auto button = [&](const char* label, bool f) {
-    return f ? std::string(kReverse) + "[ " + label + " ]" + kReset
-             : std::string("[ ") + label + " ]";
-  };
-  lines.push_back("  " + button("Oui", questionFocus_ == 0) + "  " +
-                  button("Non", questionFocus_ == 1));
-  if (!questionAnswered_) lines.push_back(std::string(" ") + kDim + "o : oui · n : non · Entrée : choix en surbrillance" + kReset);
-  Redraw(lines);
+  Redraw(QuestionFrame(questionTitle_, questionText_, questionFocus_, questionAnswered_, Columns()));
 }
 
 // ---------------------------------------------------------------------------
@@ -899,7 +794,7 @@ void TerminalRenderer::KeysForQuestion() {
 
 DialogLayer& TerminalDialogLayer() {
   static TerminalRenderer renderer(STDIN_FILENO, STDOUT_FILENO,
-                                   ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO));
+                                   RunFrontEnd() == FrontEnd::Terminal);
   static DialogLayer layer(renderer);
   return layer;
 }
@@ -907,6 +802,10 @@ DialogLayer& TerminalDialogLayer() {
 TaskDialogPlatform& DefaultTdPlatform() { return TerminalDialogLayer(); }
 
 void InstallDialogLayer() {
+  if (RunFrontEnd() == FrontEnd::Desktop) {
+    RegisteredDesktopFrontEnd()->install();
+    return;
+  }
   DialogLayer& layer = TerminalDialogLayer();
   const char* name = program_invocation_short_name;
   layer.SetProgramTitle(name ? name : "");

@@ -1,25 +1,34 @@
 // The terminal renderer of the dialog layer. On a TTY (stdin and stdout both
-// terminals) it draws the dialog in place and redraws it on every change;
-// otherwise it speaks the line mode that scripts and tests drive:
-//   - every dialog prints its texts, each on its own line, and every footer
-//     change on its own line;
+// terminals) it draws the dialog in place and redraws it on every change; a
+// closed dialog or an answered question shrinks to one line (nothing typed
+// stays on screen), and keys typed before a question or a choice appeared are
+// thrown away. Otherwise it speaks the line mode that scripts and tests drive:
+//   - every dialog prints its texts, each on its own line; a progress dialog
+//     prints each footer change, a box waiting for input every footer set
+//     (a second refusal is printed again);
 //   - a choice reads one line: the number of the command link as shown;
 //   - an input box reads one line: the text, then OK; a refusal prints the
-//     new footer and reads again;
+//     new footer and reads again; a terminal on stdin does not echo it;
 //   - a Yes/No question reads one line: o/oui/y/yes or n/non/no, empty = the
 //     default button;
 //   - the progress dialog reads nothing; an interrupt (SIGINT) clicks its
 //     cancel button, as Escape or the "a" key does on a TTY; once it shows a
 //     failure (error footer icon) it reads one line, and that line or end of
 //     input clicks its cancel button;
-//   - end of input is Cancel or close (for a question, its default button).
+//   - end of input is never destructive: Cancel, or the close id 8 where
+//     there is no Cancel (the "Abandonner" of the choices), and "Non" for a
+//     question.
+// Every text shown passes through EscapeForDisplay: names from an archive
+// never reach the terminal as commands.
 #pragma once
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "support/terminalkeys.h"
 #include "taskdialog/tdlayer.h"
 
 namespace qv {
@@ -68,7 +77,13 @@ class TerminalRenderer : public DialogRenderer {
   void RemoveSignal();
   // Line mode.
   void LinePrintDialog(LayerDialog& d);
-  void LineServe(LayerDialog& d);
+  void Remember(const LayerDialog& d);
+  void Listen(LayerDialog& d);
+  void UpdateQuiet();
+  void ForgetTypedAhead();
+  // A click by the user, remembered for the line a closed dialog leaves.
+  bool Press(LayerDialog& d, int32_t id);
+  std::map<const LayerDialog*, int32_t> pressed_;
   bool LineFailureWaits(const LayerDialog& d) const;
   // The failed progress dialog whose cancel button line mode already pressed.
   const LayerDialog* failureAnswered_ = nullptr;
@@ -82,6 +97,11 @@ class TerminalRenderer : public DialogRenderer {
   void OnKeys();
   void KeysForDialog(LayerDialog& d);
   void KeysForQuestion();
+  // The next whole key of the buffered input (support/terminalkeys.h).
+  bool NextKey(Key& key);
+  static constexpr int64_t kEscapeWaitMs = 50;
+  int escapeTimer_ = 0;
+  bool escapeWaitOver_ = false;
   int Columns() const;
   bool Acting(LayerDialog* d) const;
   struct ActingOn {
@@ -104,8 +124,11 @@ class TerminalRenderer : public DialogRenderer {
   // Dialog state per open dialog.
   std::vector<LayerDialog*> dialogs_;
   std::string lastFooter_;
+  int64_t lastFooterSets_ = 0;
+  bool quiet_ = false;  // line mode: the terminal's echo is off
   // TTY state.
   bool raw_ = false;
+  int lineCleanup_ = 0;
   int drawnLines_ = 0;
   int drawTimer_ = 0;
   int64_t lastDrawMs_ = 0;

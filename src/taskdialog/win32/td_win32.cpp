@@ -62,6 +62,9 @@ struct NativeRecord {
   std::string hyperlink;  // the last clicked target, as UTF-8
   NativeRecord* root = nullptr;     // the record the dialog was shown with
   std::list<NativeRecord> pages;    // pages navigated to (root only)
+  // Texts set with a relayout (root only): kept alive for as long as the
+  // dialog, in case the dialog points to them rather than copying them.
+  std::map<uint32_t, std::wstring> setTexts;
 };
 
 // The dialog windows and the records they were shown with, for navigation.
@@ -291,33 +294,43 @@ class Win32Platform : public TaskDialogPlatform, public UserPrompts {
 
   intptr_t SendMessage(WindowHandle hwnd, uint32_t msg, uintptr_t wParam,
                        intptr_t lParam) override {
-    HWND h = reinterpret_cast<HWND>(hwnd);
-    switch (msg) {
-      case TDM_UPDATE_ELEMENT_TEXT: {
-        std::wstring w = W(lParam ? reinterpret_cast<const char*>(lParam) : "");
-        LRESULT r = ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(w.c_str()));
-        FitUpdatedLabel(h, w);
-        return r;
-      }
-      case TDM_SET_ELEMENT_TEXT:
-      case EM_SETCUEBANNER:
-      case WM_SETTEXT: {
-        // The control copies the text; the wide copy only has to live for the call.
-        std::wstring w = W(lParam ? reinterpret_cast<const char*>(lParam) : "");
-        return ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(w.c_str()));
-      }
-      case TDM_NAVIGATE_PAGE: {
-        auto root = g_roots.find(h);
-        if (!lParam || root == g_roots.end()) return 0;
-        // The page's strings live as long as the dialog shown with the root.
-        NativeRecord& page = root->second->pages.emplace_back();
-        Fill(page, *reinterpret_cast<const TaskDialogConfig*>(lParam));
-        page.root = root->second;
-        return ::SendMessageW(h, msg, wParam, reinterpret_cast<LPARAM>(&page.config));
-      }
-      default:
-        return ::SendMessageW(h, msg, wParam, lParam);
+    return ::SendMessageW(reinterpret_cast<HWND>(hwnd), msg, wParam, lParam);
+  }
+
+  void SetElementText(WindowHandle dialog, uint32_t element, const std::string& text,
+                      bool relayout) override {
+    HWND h = reinterpret_cast<HWND>(dialog);
+    std::wstring w = W(text);
+    auto root = g_roots.find(h);
+    if (relayout && root != g_roots.end()) {
+      // The dialog lays itself out again: a footer that gained a line makes
+      // it grow instead of being clipped (TDM_UPDATE_ELEMENT_TEXT does not).
+      std::wstring& slot = root->second->setTexts[element];
+      std::wstring previous = std::move(slot);  // freed once the dialog has the new one
+      slot = std::move(w);
+      ::SendMessageW(h, TDM_SET_ELEMENT_TEXT, element, reinterpret_cast<LPARAM>(slot.c_str()));
+      return;
     }
+    // The dialog copies an updated text; the wide copy only lives for the call.
+    ::SendMessageW(h, TDM_UPDATE_ELEMENT_TEXT, element, reinterpret_cast<LPARAM>(w.c_str()));
+    FitUpdatedLabel(h, w);
+  }
+
+  void SetCueBanner(WindowHandle edit, const std::string& text) override {
+    std::wstring w = W(text);
+    ::SendMessageW(reinterpret_cast<HWND>(edit), EM_SETCUEBANNER, 0,
+                   reinterpret_cast<LPARAM>(w.c_str()));
+  }
+
+  void NavigatePage(WindowHandle dialog, const TaskDialogConfig& config) override {
+    HWND h = reinterpret_cast<HWND>(dialog);
+    auto root = g_roots.find(h);
+    if (root == g_roots.end()) return;
+    // The page's strings live as long as the dialog shown with the root.
+    NativeRecord& page = root->second->pages.emplace_back();
+    Fill(page, config);
+    page.root = root->second;
+    ::SendMessageW(h, TDM_NAVIGATE_PAGE, 0, reinterpret_cast<LPARAM>(&page.config));
   }
 
   void EnumChildWindows(WindowHandle parent, TdEnumProc proc, intptr_t refData) override {
