@@ -111,7 +111,7 @@ def keyfile(groups):
 def application_entries(launcher):
     files = {}
     for icon, app in APPS.items():
-        keys = [("Type", "Application"), ("Version", "1.5"), ("Name", app["name"]),
+        keys = [("Type", "Application"), ("Version", "1.4"), ("Name", app["name"]),
                 ("GenericName", app["generic"]), ("Comment", app["comment"]),
                 ("Icon", icon), ("Exec", command(launcher, app["mode"])),
                 ("Terminal", "false"), ("Categories", "Utility;Archiving;Compression;"),
@@ -213,9 +213,9 @@ def thunar_action_xml(launcher, a):
                       ("patterns", "*" if a.target == "dir" else "*.zip;*.ZIP;*.Zip")):
         ET.SubElement(e, tag).text = text
     ET.SubElement(e, "directories" if a.target == "dir" else "other-files")
-    ET.indent(e, space="\t", level=1)
+    ET.indent(e, space="\t")
     e.tail = None
-    return "\t" + ET.tostring(e, encoding="unicode")
+    return ET.tostring(e, encoding="unicode")
 
 
 def icons():
