@@ -12,6 +12,9 @@ import types
 import zipfile
 from collections import namedtuple
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "compressor"))
+from e2e_test import tree  # noqa: E402  (a folder's files and contents, by relative path)
+
 SEVENZIP = shutil.which("7zz")
 UNZIP = shutil.which("unzip")
 
@@ -292,16 +295,6 @@ def fill_folder(path, seed):
         f.write("alpha %s\n" % seed)
     with open(os.path.join(path, "sous dossier", "é’€ 🎉.txt"), "w", encoding="utf-8") as f:
         f.write("bravo %s\n" % seed * 50)
-
-
-def tree(path):
-    out = {}
-    for root, _dirs, files in os.walk(path):
-        for name in files:
-            full = os.path.join(root, name)
-            with open(full, "rb") as f:
-                out[os.path.relpath(full, path)] = f.read()
-    return out
 
 
 def make_zip(path, seed):
