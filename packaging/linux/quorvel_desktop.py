@@ -297,7 +297,9 @@ def missing_dirs(path):
 
 
 UCA_EMPTY = '<?xml version="1.0" encoding="UTF-8"?>\n<actions>\n</actions>\n'
-_ACTION_RE = re.compile(r"[ \t]*<action>.*?</action>[ \t]*\n?", re.S)
+# An action with the line break before it: what the install adds, and so
+# what the uninstall takes away.
+_ACTION_RE = re.compile(r"\n?[ \t]*<action>.*?</action>", re.S)
 
 
 def _is_ours(block):
@@ -316,11 +318,9 @@ def uca_with_ours(text, launcher):
     end = text.rfind("</actions>")
     if end < 0:
         raise ValueError("no </actions>")
-    ours = "".join(thunar_action_xml(launcher, a) + "\n" for a in ACTIONS)
-    start = end
-    if not text[:end].endswith("\n"):
-        ours = "\n" + ours
-    merged = text[:start] + ours + text[end:]
+    at = len(text[:end].rstrip())
+    ours = "".join("\n" + thunar_action_xml(launcher, a) for a in ACTIONS)
+    merged = text[:at] + ours + text[at:]
     ET.fromstring(merged.encode("utf-8"))  # refuse to write what Thunar cannot read
     return merged
 

@@ -141,6 +141,18 @@ class UserInstall(unittest.TestCase):
         self.assertIn("<unique-id>42-1</unique-id>", rest)
         self.assertFalse(os.path.exists(os.path.join(self.home, ".local", "bin")))
 
+    def test_compact_thunar_file_restored_byte_for_byte(self):
+        os.makedirs(os.path.dirname(self.uca()))
+        compact = USER_UCA.replace("\n", "").replace("\t", "")
+        with open(self.uca(), "w", encoding="utf-8") as f:
+            f.write(compact)
+        self.install()
+        with open(self.uca(), encoding="utf-8") as f:
+            self.assertEqual(f.read().count("<unique-id>quorvel-"), 5)
+        self.script("--uninstall")
+        with open(self.uca(), encoding="utf-8") as f:
+            self.assertEqual(f.read(), compact)
+
     def test_without_thunar_file_and_with_a_foreign_file(self):
         before = snapshot(self.home)
         self.install()
