@@ -119,6 +119,20 @@ class UserInstall(unittest.TestCase):
                                  "unpack-delete"] * 5))
         run_all(self, cmds, os.path.join(self.tmp, "runs"))
 
+        # A script started without arguments falls back on the paths, one a
+        # line, of the environment.
+        work = os.path.join(self.tmp, "env-only")
+        os.makedirs(work)
+        archive = os.path.join(work, qa.ZIP_NAMES[0])
+        expected = qa.make_zip(archive, 7)
+        env = qa.program_env(os.environ, os.path.join(work, "home"))
+        env["NAUTILUS_SCRIPT_SELECTED_FILE_PATHS"] = archive + "\n"
+        r = subprocess.run([os.path.join(share, "nautilus", "scripts", "Extraire avec Quorvelunpack")],
+                           env=env, cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stdout.decode("utf-8", "replace"))
+        self.assertEqual(qa.tree(archive[:-4]), expected)
+
         self.script("--uninstall")
         self.assertEqual(snapshot(self.home), before)
 
