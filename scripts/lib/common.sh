@@ -9,6 +9,9 @@ QV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libarchive-dev libglib2.0-de
 QV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev python3 7zip zip unzip libarchive-tools
                   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev time zlib1g-dev)
 
+# What the Debian package needs to be built and checked (scripts/build-deb, label package).
+QV_PACKAGE_PACKAGES=(dpkg-dev fakeroot lintian desktop-file-utils)
+
 # What the Wine tests need on top of the cross compiler (scripts/wine-env).
 QV_WINE_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick locales)
 
