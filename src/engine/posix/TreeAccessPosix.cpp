@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "engine/TreeAccess.h"
 
@@ -71,12 +75,56 @@ bool FolderIdentity(const std::string& folder, Identity& id) {
   return true;
 }
 
+namespace {
+// Whether some mount of this process's namespace has `folder` as its mount
+// point (the fifth field of /proc/self/mountinfo, with blanks, tabs, line
+// feeds and backslashes written as octal escapes). Nothing is known when the
+// table cannot be read.
+std::optional<bool> ListedAsMountPoint(const struct stat& self) {
+  std::FILE* f = std::fopen("/proc/self/mountinfo", "re");
+  if (!f) return std::nullopt;
+  bool found = false;
+  char* line = nullptr;
+  size_t cap = 0;
+  while (!found && ::getline(&line, &cap, f) > 0) {
+    std::string l(line);
+    size_t at = 0;
+    for (int field = 0; field < 4 && at != std::string::npos; ++field) {
+      at = l.find(' ', at);
+      if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos) continue;
+    std::string point;
+    for (size_t i = at; i < l.size() && l[i] != ' ' && l[i] != '\n'; ++i) {
+      if (l[i] == '\\' && i + 3 < l.size()) {
+        point += static_cast<char>(((l[i + 1] - '0') << 6) | ((l[i + 2] - '0') << 3) | (l[i + 3] - '0'));
+        i += 3;
+      } else {
+        point += l[i];
+      }
+    }
+    struct stat st {};
+    // The same folder by identity, whatever path led to it.
+    if (::stat(point.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+      found = true;
+  }
+  std::free(line);
+  std::fclose(f);
+  return found;
+}
+}  // namespace
+
 bool IsVolumeRoot(const std::string& folder) {
   struct stat self {}, parent {};
   if (::stat(folder.c_str(), &self) != 0 || ::stat((folder + "/..").c_str(), &parent) != 0)
     return false;
-  // "/" is its own parent; a mount point sits on another device than its parent.
-  return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
+  // "/" is its own parent.
+  if (self.st_ino == parent.st_ino && self.st_dev == parent.st_dev) return true;
+  if (self.st_dev == parent.st_dev) return false;
+  // Another device than its parent: a mounted drive, or only a btrfs
+  // subvolume (each has a device number of its own), which is an ordinary
+  // folder to its user. The mount table tells them apart.
+  return ListedAsMountPoint(self).value_or(true);
 }
 
 std::FILE* OpenRegularFile(const std::string& path, int64_t& size, std::string& reason) {
