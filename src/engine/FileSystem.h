@@ -47,6 +47,10 @@ bool RemoveFile(const std::string& path);
 bool ReplaceFile(const std::string& from, const std::string& to);
 bool SetModificationTime(const std::string& path, int64_t mtime);
 
+// Bytes a new file in `folder` may still take (what an unprivileged user
+// may use); -1 when the system cannot tell.
+int64_t FreeSpace(const std::string& folder);
+
 // A short random tag for temporary names.
 std::string RandomTag();
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,6 +87,12 @@ bool SetModificationTime(const std::string& path, int64_t mtime) {
   ts[0].tv_nsec = 0;
   ts[1] = ts[0];
   return ::utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int64_t FreeSpace(const std::string& folder) {
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
 std::string RandomTag() {

@@ -148,6 +148,15 @@ bool SetModificationTime(const std::string& path, int64_t mtime) {
   return ok != 0;
 }
 
+int64_t FreeSpace(const std::string& folder) {
+  // The call wants a folder name that ends with a separator (UNC names must).
+  std::wstring w = Wide(folder);
+  if (!w.empty() && w.back() != L'\\') w += L'\\';
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(w.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
+
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
