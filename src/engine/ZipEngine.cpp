@@ -432,6 +432,7 @@ int32_t ZipEngine::OpenArchive(const std::string& archivePath) {
   CloseArchive();
   m.errorText.clear();
   m.openFailure.clear();
+  m.allExtracted = false;
   std::string why;
   if (fs::TargetStatus(archivePath).isFile) m.opened = reading::Open(archivePath, why);
   if (!m.opened) {
