@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// <windows.h> (which libarchive's header may bring in) makes ReplaceFile a
+// macro for ReplaceFileW; ours keeps its own name in every file.
+#ifdef ReplaceFile
+#undef ReplaceFile
+#endif
+
 namespace qv::fs {
 
 // The platform's separator in the paths the callers give.

@@ -320,6 +320,42 @@ inline int Shell(const std::string& cmd, std::string* out = nullptr) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Three small files, one of them in a folder.
+inline RawZip ThreeFiles() {
+  RawZip z;
+  z.Add(RawZip::Stored("un.txt", "premier"));
+  z.Add(RawZip::Stored("dossier/deux.txt", "deuxième"));
+  z.Add(RawZip::Stored("trois.txt", "troisième"));
+  return z;
+}
+inline const std::map<std::string, std::string> kThreeFiles = {
+    {"un.txt", "premier"}, {"dossier/", ""}, {"dossier/deux.txt", "deuxième"},
+    {"trois.txt", "troisième"}};
+
+// ThreeFiles() behind end records that lie, saved in `folder` as <name>.zip;
+// answers the names: an end record that says 0 entries, data glued in front
+// with the offsets left as they were (self-extracting files), a comment
+// carrying an end record of an empty archive, and one carrying an end record
+// of only the last entry.
+inline std::vector<std::string> SaveEndRecordTricks(const std::string& folder) {
+  RawZip zero = ThreeFiles();
+  zero.countOverride = 0;
+  zero.Save(folder + "/zero.zip");
+  RawZip sfx = ThreeFiles();
+  sfx.prefix = "#!/bin/sh\nexit 0\n" + Bytes(5000, 9);
+  sfx.Save(folder + "/sfx.zip");
+  RawZip fakeEmpty = ThreeFiles();
+  fakeEmpty.comment = RawZip::EndRecord(0, 0, 0);
+  fakeEmpty.Save(folder + "/fake-empty.zip");
+  std::string plain = ThreeFiles().Bytes();
+  uint32_t lastRecord = static_cast<uint32_t>(plain.rfind(std::string("PK\x01\x02", 4)));
+  uint32_t recordSize = static_cast<uint32_t>(plain.size() - 22 - lastRecord);
+  RawZip fakeSubset = ThreeFiles();
+  fakeSubset.comment = RawZip::EndRecord(1, recordSize, lastRecord);
+  fakeSubset.Save(folder + "/fake-subset.zip");
+  return {"zero", "sfx", "fake-empty", "fake-subset"};
+}
+
 // Writes `folder` into `archive` the way the compressor does (AES-256 when a
 // password is given); answers WriteAndClose's result, -100 when the archive
 // cannot even be prepared.
