@@ -146,17 +146,21 @@ class Reader {
   std::unique_ptr<VirtualSource> source_;
 };
 
-// Whether libarchive's entry is the one of ours at the same place: same type
-// and, for files, same size. Anything else means the two readers disagree on
-// the archive, which is then not extracted.
+// Whether libarchive's entry is the one of ours at the same place: for a
+// file, the same size. Otherwise the two readers disagree on the archive,
+// which is then not extracted.
 bool SameEntry(archive_entry* e, const zipdir::Entry& d) {
-  auto type = archive_entry_filetype(e);
-  if (d.isLink()) return type == AE_IFLNK;
-  if (d.isSpecial()) return true;  // refused whatever libarchive makes of it
-  if (d.isDir()) return type == AE_IFDIR;
-  if (type != AE_IFREG) return false;
+  if (archive_entry_filetype(e) != AE_IFREG || d.isDir() || d.isLink()) return true;
   return !archive_entry_size_is_set(e) ||
          archive_entry_size(e) == static_cast<int64_t>(d.uncompressedSize);
+}
+
+// Whether libarchive makes of the entry what we make of it (a folder, a
+// file); a link or a special file in either view is never written.
+bool SameType(archive_entry* e, const zipdir::Entry& d) {
+  auto type = archive_entry_filetype(e);
+  if (d.isLink() || d.isSpecial() || (type != AE_IFREG && type != AE_IFDIR)) return false;
+  return (type == AE_IFDIR) == d.isDir();
 }
 
 // Reads the current entry's data to the end (which is what checks the CRC
@@ -369,8 +373,8 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       p.isDir = d.isDir();
       p.size = p.isDir ? 0 : static_cast<int64_t>(d.uncompressedSize);
       p.mtime = static_cast<int64_t>(archive_entry_mtime(e));
-      if (d.isLink() || d.isSpecial())
-        p.refusal = "Élément refusé (lien ou fichier spécial) : « " + p.name + " ».";
+      if (d.isLink() || d.isSpecial() || !SameType(e, d))
+        p.refusal = "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
       else if (!entrynames::SafeParts(p.name, kWindowsNames, p.parts))
         p.refusal = "Élément refusé (hors du dossier de destination) : « " + p.name + " ».";
     }

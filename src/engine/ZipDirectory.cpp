@@ -200,10 +200,11 @@ bool LoadFrom(std::FILE* f, const unsigned char* e, const Candidate& c,
 }  // namespace
 
 bool Entry::isDir() const {
+  // The rules libarchive applies too, so that both readers agree.
   if (!rawName.empty() && (rawName.back() == '/' || rawName.back() == '\\')) return true;
   uint8_t host = static_cast<uint8_t>(madeBy >> 8);
-  if (host == 3 && (externalAttributes >> 16) != 0) return ((externalAttributes >> 28) & 0xF) == 4;
-  return (externalAttributes & 0x10) != 0;
+  if (host == 3) return ((externalAttributes >> 28) & 0xF) == 4;
+  return host == 0 && (externalAttributes & 0x10) != 0;
 }
 
 bool Entry::isLink() const {

@@ -43,8 +43,8 @@ struct Entry {
   bool encrypted() const { return (flags & 1) != 0; }
   bool utf8() const { return (flags & 0x800) != 0; }
   bool aes() const { return method == 99; }
-  // A folder: a name ending in a separator, or the folder attribute of the
-  // host that made the entry.
+  // A folder: a name ending in a separator, or the folder type or attribute
+  // of the host that made the entry (Unix, DOS).
   bool isDir() const;
   // A Unix symbolic link, or another Unix file type that is neither a file
   // nor a folder (device, pipe, socket).
