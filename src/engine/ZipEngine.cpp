@@ -436,8 +436,11 @@ int32_t ZipEngine::OpenArchive(const std::string& archivePath) {
   std::string why;
   if (fs::TargetStatus(archivePath).isFile) m.opened = reading::Open(archivePath, why);
   if (!m.opened) {
-    m.errorText = "Le fichier « " + archivePath + " » n'est pas une archive zip lisible" +
-                  (why.empty() ? std::string(".") : std::string(" : ") + why);
+    // A reason that names an entry is given as it is; without a directory
+    // the file is simply not a zip archive we can read.
+    bool named = why.find("élément") != std::string::npos;
+    m.errorText = named ? why
+                        : "Le fichier « " + archivePath + " » n'est pas une archive zip lisible.";
     m.openFailure = m.errorText;
     return 0;
   }
