@@ -9,6 +9,7 @@
 
 #include "engine/EntryNames.h"
 #include "engine/FileSystem.h"
+#include "engine/PathText.h"
 #include "engine/PendingFile.h"
 #include "engine/ZipEngine.h"
 #include "support/text.h"
@@ -19,29 +20,10 @@ namespace {
 // Data move in chunks of this size: AbortCheck is polled between two of them.
 constexpr size_t kChunk = size_t{1} << 20;
 
-#ifdef _WIN32
-constexpr bool kWindowsNames = true;
-#else
-constexpr bool kWindowsNames = false;
-#endif
-
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == fs::kSep || folder.back() == '/') return folder + name;
-  return folder + fs::kSep + name;
-}
-
-std::string StripTrailingSeparators(std::string s) {
-  while (s.size() > 1 && (s.back() == fs::kSep || s.back() == '/')) s.pop_back();
-  return s;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using pathtext::FilePtr;
+using pathtext::kWindowsNames;
+using pathtext::Join;
+using pathtext::StripTrailingSeparators;
 
 // What libarchive reads: the archive's bytes up to its directory, then the
 // directory we rebuilt from the entries we validated. libarchive finds the

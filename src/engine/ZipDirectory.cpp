@@ -7,6 +7,7 @@
 
 #include "engine/EntryNames.h"
 #include "engine/FileSystem.h"
+#include "engine/PathText.h"
 
 namespace qv::zipdir {
 namespace {
@@ -38,10 +39,6 @@ constexpr uint32_t kEnd64Sig = 0x06064b50;
 constexpr uint32_t kLocator64Sig = 0x07064b50;
 constexpr uint16_t kZip64Extra = 0x0001;
 constexpr uint16_t kUnicodePathExtra = 0x7075;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 bool ReadAt(std::FILE* f, int64_t pos, unsigned char* buf, size_t n) {
   return pos >= 0 && fs::Seek(f, pos, SEEK_SET) && std::fread(buf, 1, n, f) == n;
@@ -230,7 +227,7 @@ std::string DecodedName(const Entry& e, int32_t codePage) {
 bool Load(const std::string& path, Directory& dir, std::string& why) {
   dir = Directory();
   why = kUnreadable;
-  std::unique_ptr<std::FILE, FileCloser> f(fs::OpenRead(path));
+  pathtext::FilePtr f(fs::OpenRead(path));
   if (!f || !fs::Seek(f.get(), 0, SEEK_END)) return false;
   int64_t size = fs::Tell(f.get());
   if (size < 22) return false;

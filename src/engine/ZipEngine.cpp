@@ -15,6 +15,7 @@
 #include "engine/FileSystem.h"
 #include "engine/TempNames.h"
 #include "engine/Extractor.h"
+#include "engine/PathText.h"
 #include "engine/PendingFile.h"
 #include "engine/ZipDirectory.h"
 #include "support/process.h"
@@ -30,34 +31,15 @@ constexpr size_t kChunk = size_t{1} << 20;
 // dialog alive during a long file.
 constexpr auto kProgressHeartbeat = std::chrono::milliseconds(250);
 
-#ifdef _WIN32
-constexpr bool kWindowsNames = true;
-#else
-constexpr bool kWindowsNames = false;
-#endif
-
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == fs::kSep || folder.back() == '/') return folder + name;
-  return folder + fs::kSep + name;
-}
+using pathtext::FilePtr;
+using pathtext::kWindowsNames;
+using pathtext::Join;
+using pathtext::StripTrailingSeparators;
 
 std::string FileNameOf(const std::string& path) {
   size_t p = path.find_last_of(kWindowsNames ? "\\/" : "/");
   return p == std::string::npos ? path : path.substr(p + 1);
 }
-
-std::string StripTrailingSeparators(std::string s) {
-  while (s.size() > 1 && (s.back() == fs::kSep || s.back() == '/')) s.pop_back();
-  return s;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct EntryDeleter {
   void operator()(archive_entry* e) const { archive_entry_free(e); }

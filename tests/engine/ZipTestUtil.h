@@ -224,20 +224,15 @@ class RawZip {
       cd += i.name + extra;
     }
     uint16_t count = static_cast<uint16_t>(countOverride >= 0 ? countOverride : items_.size());
-    std::string end;
-    Put32(end, 0x06054b50);
-    Put16(end, 0);
-    Put16(end, 0);
-    Put16(end, count);
-    Put16(end, count);
-    Put32(end, static_cast<uint32_t>(cd.size()));
-    Put32(end, static_cast<uint32_t>(out.size()));
-    Put16(end, static_cast<uint16_t>(comment.size()));
-    return prefix + out + cd + end + comment;
+    return prefix + out + cd +
+           EndRecord(count, static_cast<uint32_t>(cd.size()), static_cast<uint32_t>(out.size()),
+                     static_cast<uint16_t>(comment.size())) +
+           comment;
   }
-  // An end record as it would stand at `offset` for a directory of `count`
-  // entries and `size` bytes (to plant one in a comment).
-  static std::string EndRecord(uint16_t count, uint32_t size, uint32_t offset) {
+  // An end record for a directory of `count` entries and `size` bytes at
+  // `offset` (also to plant one in a comment).
+  static std::string EndRecord(uint16_t count, uint32_t size, uint32_t offset,
+                               uint16_t commentLength = 0) {
     std::string end;
     Put32(end, 0x06054b50);
     Put16(end, 0);
@@ -246,7 +241,7 @@ class RawZip {
     Put16(end, count);
     Put32(end, size);
     Put32(end, offset);
-    Put16(end, 0);
+    Put16(end, commentLength);
     return end;
   }
   // Info-ZIP's UTF-8 name field for a stored name `raw`.
