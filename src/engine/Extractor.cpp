@@ -212,28 +212,37 @@ struct Plan {
   int64_t mtime = 0;
 };
 
-// Creates the folders on the way to an entry; refuses to go through a link
-// or anything that is not a folder, so nothing can land outside `folder`.
-bool PrepareFolders(const std::string& folder, const Plan& p, std::string& target,
-                    std::string& error) {
-  std::string path = folder;
-  for (size_t i = 0; i + 1 < p.parts.size(); ++i) {
-    path = Join(path, p.parts[i]);
-    fs::Status st = fs::LinkStatus(path);
-    if (st.isLink) {
-      error = "Élément refusé (lien symbolique sur le chemin) : « " + p.name + " ».";
-      return false;
-    }
-    if (st.exists && !st.isDir) {
-      error = "Un fichier porte déjà le nom du dossier « " + path + " ».";
-      return false;
-    }
-    if (!st.exists && !fs::MakeFolder(path)) {
-      error = "Impossible de créer le dossier « " + path + " ».";
-      return false;
-    }
+// Walks down from the destination to the folder `depth` parts into an
+// entry's name, creating what is missing; refuses to go through a link or
+// anything that is not a folder, so nothing can land outside the destination
+// (each step is opened from the one before, never by a path a link planted
+// meanwhile could divert).
+bool WalkDown(const fs::Folder& root, const Plan& p, size_t depth, fs::Folder& out,
+              std::string& error) {
+  fs::Folder current;
+  if (!root.Duplicate(current)) {
+    error = "Impossible d'ouvrir le dossier « " + root.path() + " ».";
+    return false;
   }
-  target = Join(path, p.parts.back());
+  for (size_t i = 0; i < depth; ++i) {
+    fs::Folder next;
+    std::string path = Join(current.path(), p.parts[i]);
+    switch (current.Enter(p.parts[i], next)) {
+      case fs::Folder::Step::ok:
+        break;
+      case fs::Folder::Step::link:
+        error = "Élément refusé (lien symbolique sur le chemin) : « " + p.name + " ».";
+        return false;
+      case fs::Folder::Step::notFolder:
+        error = "Un fichier porte déjà le nom du dossier « " + path + " ».";
+        return false;
+      case fs::Folder::Step::failed:
+        error = "Impossible de créer le dossier « " + path + " ».";
+        return false;
+    }
+    current = std::move(next);
+  }
+  out = std::move(current);
   return true;
 }
 
@@ -425,7 +434,8 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
                     Megabytes(bytesToWrite) + " nécessaires, " + Megabytes(free) +
                     " disponibles.");
 
-  if (!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir)
+  fs::Folder root;
+  if ((!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir) || !fs::Folder::Open(folder, root))
     return fail(ZipEngine::kExtractFailed, "Impossible de créer le dossier « " + folder + " ».");
 
   int32_t written = 0;
@@ -461,28 +471,26 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
         hooks.toBeUnzipped(p.name, static_cast<int64_t>(p.entry->compressedSize), p.size, exclude);
       if (exclude != 0) continue;
 
-      std::string target, error;
-      if (!PrepareFolders(folder, p, target, error)) {
+      std::string error;
+      fs::Folder at;
+      if (!WalkDown(root, p, p.isDir ? p.parts.size() : p.parts.size() - 1, at, error)) {
         note(error);
         continue;
       }
       if (p.isDir) {
-        fs::Status st = fs::LinkStatus(target);
-        if (st.isLink || (st.exists && !st.isDir) || !fs::MakeFolder(target)) {
-          note("Impossible de créer le dossier « " + target + " ».");
-          continue;
-        }
-        folderTimes.emplace_back(target, p.mtime);
+        folderTimes.emplace_back(at.path(), p.mtime);
         ++written;
         p.written = true;
         if (!advance(entrynames::kEntryWeight)) return aborted();
         continue;
       }
-      if (fs::LinkStatus(target).isDir) {
+      const std::string& leaf = p.parts.back();
+      const std::string target = Join(at.path(), leaf);
+      if (at.StatusOf(leaf).isDir) {
         note("Un dossier porte déjà le nom « " + target + " ».");
         continue;
       }
-      PendingFile file(target);
+      PendingFile file(at, leaf);
       if (!file.Create()) {
         note("Impossible de créer le fichier « " + target + " ».");
         continue;
@@ -532,7 +540,7 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
         // The mark goes on the file in place (a stream does not always follow
         // a rename); writing it touches the file, so its time is set again.
         fs::WriteZone(target, zone);
-        fs::SetModificationTime(target, p.mtime);
+        at.SetTime(leaf, p.mtime);
       }
       ++written;
       p.written = true;

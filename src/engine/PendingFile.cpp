@@ -3,7 +3,6 @@
 #include <mutex>
 #include <set>
 
-#include "engine/FileSystem.h"
 #include "engine/TempNames.h"
 #include "support/process.h"
 
@@ -16,21 +15,33 @@ constexpr const char* kSeparators = "/";
 #endif
 }  // namespace
 
+PendingFile::PendingFile(std::string target) {
+  size_t cut = target.find_last_of(kSeparators);
+  if (cut == std::string::npos) {
+    folderPath_ = ".";
+    name_ = std::move(target);
+  } else {
+    folderPath_ = target.substr(0, cut == 0 ? 1 : cut);
+    name_ = target.substr(cut + 1);
+  }
+}
+
+PendingFile::PendingFile(const fs::Folder& folder, std::string name)
+    : folderPath_(folder.path()), name_(std::move(name)) {
+  folder.Duplicate(folder_);
+}
+
 bool PendingFile::Create() {
-  size_t cut = target_.find_last_of(kSeparators);
-  std::string dir = cut == std::string::npos ? std::string() : target_.substr(0, cut == 0 ? 1 : cut);
+  if (!folder_.isOpen() && !fs::Folder::Open(folderPath_, folder_)) return false;
   {
     static std::mutex lock;
     static std::set<std::string> cleaned;
     std::lock_guard<std::mutex> hold(lock);
-    if (cleaned.insert(dir).second) tempnames::RemoveStale(dir.empty() ? "." : dir);
+    if (cleaned.insert(folderPath_).second) tempnames::RemoveStale(folderPath_);
   }
-  std::string prefix = dir.empty() ? std::string()
-                       : (dir.back() == fs::kSep || dir.back() == '/') ? dir
-                                                                       : dir + fs::kSep;
   for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-    temp_ = prefix + tempnames::New();
-    file_ = fs::CreateNew(temp_);
+    temp_ = tempnames::New();
+    file_ = folder_.CreateNew(temp_);
   }
   if (!file_) {
     temp_.clear();
@@ -46,8 +57,8 @@ bool PendingFile::Commit(bool sync, int64_t mtime, bool setTime) {
   bool ok = sync ? fs::SyncFile(file_) : std::fflush(file_) == 0;
   ok = (std::fclose(file_) == 0) && ok;
   file_ = nullptr;
-  if (ok && setTime) fs::SetModificationTime(temp_, mtime);
-  ok = ok && fs::ReplaceFile(temp_, target_);
+  if (ok && setTime) folder_.SetTime(temp_, mtime);
+  ok = ok && folder_.Rename(temp_, name_);
   if (ok) {
     temp_.clear();
     Forget();
@@ -66,7 +77,7 @@ void PendingFile::Drop() {
     file_ = nullptr;
   }
   if (!temp_.empty()) {
-    fs::RemoveFile(temp_);
+    folder_.Remove(temp_);
     temp_.clear();
   }
 }

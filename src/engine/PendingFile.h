@@ -7,11 +7,17 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/FileSystem.h"
+
 namespace qv {
 
 class PendingFile {
  public:
-  explicit PendingFile(std::string target) : target_(std::move(target)) {}
+  // The target by its path (its folder is opened when the file is created).
+  explicit PendingFile(std::string target);
+  // The target `name` in a folder already held open: the temporary file, the
+  // rename and the time all happen in that very folder.
+  PendingFile(const fs::Folder& folder, std::string name);
   ~PendingFile() { Discard(); }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -20,7 +26,6 @@ class PendingFile {
   // ours left in that folder is removed first (once per folder and process).
   bool Create();
   std::FILE* file() const { return file_; }
-  const std::string& temp() const { return temp_; }
 
   // Closes the file, gives it its time and puts it in place.
   bool Commit(bool sync, int64_t mtime, bool setTime);
@@ -30,8 +35,10 @@ class PendingFile {
   void Drop();
   void Forget();
 
-  std::string target_;
-  std::string temp_;
+  std::string folderPath_;
+  fs::Folder folder_;
+  std::string name_;
+  std::string temp_;  // the temporary name in folder_
   std::FILE* file_ = nullptr;
   int cleanupId_ = 0;
 };

@@ -363,3 +363,35 @@ TEST_F(ZipReadTest, StaleTemporaryFilesOfEndedRunsGoLiveOnesStay) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ZipReadTest, AFolderSwappedForALinkDuringTheRunDivertsNothing) {
+  RawZip z;
+  const std::string big = qvtest::Bytes(3 << 20, 5);
+  z.Add(RawZip::Stored("sous/gros.bin", big));
+  z.Add(RawZip::Stored("sous/petit.txt", "petit"));
+  z.Save(t / "a.zip");
+  stdfs::create_directories(t / "dehors");
+  ZipEngine e;
+  bool swapped = false;
+  // While the first file is being written, its folder is moved away and a
+  // link to another place put in its stead.
+  e.PercentDone = [&](int32_t percent, int32_t&) {
+    if (swapped || percent == 0) return;
+    swapped = true;
+    stdfs::rename(t / "out/sous", t / "out/ailleurs");
+    stdfs::create_directory_symlink(t / "dehors", t / "out/sous");
+  };
+  ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+  EXPECT_LT(e.ExtractAll(t / "out"), 0);
+  ASSERT_TRUE(swapped);
+  EXPECT_TRUE(Names(t / "dehors").empty());
+  // The file went on in the folder it was begun in; the next entry found a
+  // link on its way and was refused.
+  EXPECT_EQ(ReadFile(t / "out/ailleurs/gros.bin"), big);
+  EXPECT_NE(e.ErrorText().find("petit.txt"), std::string::npos) << e.ErrorText();
+  EXPECT_FALSE(HasTemporary(t / "out"));
+}
+
+}  // namespace

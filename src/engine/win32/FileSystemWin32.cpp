@@ -157,6 +157,73 @@ int64_t FreeSpace(const std::string& folder) {
   return static_cast<int64_t>(available.QuadPart);
 }
 
+// The wide API has no calls relative to a folder handle: the folder is held
+// by its path and each step down refuses a reparse point that leads elsewhere.
+Folder::~Folder() = default;
+Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)), open_(other.open_) {
+  other.open_ = false;
+}
+Folder& Folder::operator=(Folder&& other) noexcept {
+  path_ = std::move(other.path_);
+  open_ = other.open_;
+  other.open_ = false;
+  return *this;
+}
+
+namespace {
+std::string Below(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  char last = folder.back();
+  return (last == '\\' || last == '/') ? folder + name : folder + "\\" + name;
+}
+}  // namespace
+
+bool Folder::Open(const std::string& path, Folder& out) {
+  if (!TargetStatus(path).isDir) return false;
+  out = Folder();
+  out.path_ = path;
+  out.open_ = true;
+  return true;
+}
+
+bool Folder::Duplicate(Folder& out) const {
+  if (!open_) return false;
+  out = Folder();
+  out.path_ = path_;
+  out.open_ = true;
+  return true;
+}
+
+Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+  if (!open_) return Step::failed;
+  std::string p = Below(path_, name);
+  Status st = LinkStatus(p);
+  if (!st.exists && !MakeFolder(p)) return Step::failed;
+  st = LinkStatus(p);
+  if (st.isLink) return Step::link;
+  if (!st.isDir) return st.exists ? Step::notFolder : Step::failed;
+  out = Folder();
+  out.path_ = p;
+  out.open_ = true;
+  return Step::ok;
+}
+
+Status Folder::StatusOf(const std::string& name) const {
+  return open_ ? LinkStatus(Below(path_, name)) : Status{};
+}
+std::FILE* Folder::CreateNew(const std::string& name) const {
+  return open_ ? fs::CreateNew(Below(path_, name)) : nullptr;
+}
+bool Folder::Rename(const std::string& from, const std::string& to) const {
+  return open_ && ReplaceFile(Below(path_, from), Below(path_, to));
+}
+bool Folder::Remove(const std::string& name) const {
+  return open_ && RemoveFile(Below(path_, name));
+}
+bool Folder::SetTime(const std::string& name, int64_t mtime) const {
+  return open_ && SetModificationTime(Below(path_, name), mtime);
+}
+
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
