@@ -291,8 +291,10 @@ int32_t PasswordOpens(const OpenedArchive& a, const std::string& password) {
     const zipdir::Entry& e = entries[i];
     if (!e.encrypted()) continue;
     if (e.aes()) {
+      // An empty one only when there is no other: its code covers no data.
+      auto rank = [](uint64_t size) { return size == 0 ? UINT64_MAX : size; };
       if (smallestAes == entries.size() ||
-          e.uncompressedSize < entries[smallestAes].uncompressedSize)
+          rank(e.uncompressedSize) < rank(entries[smallestAes].uncompressedSize))
         smallestAes = i;
     } else {
       zipCrypto.push_back(i);

@@ -29,7 +29,7 @@ struct OpenedArchive {
 std::shared_ptr<const OpenedArchive> Open(const std::string& path, std::string& why);
 
 // 1 when `password` opens every kind of encrypted entry there is: the
-// smallest AES entry decrypts completely and its authentication code checks;
+// smallest non-empty AES entry decrypts completely and its authentication code checks;
 // ZipCrypto entries, smallest first, decrypt completely with matching CRCs
 // until at least 4 bytes of plaintext were checked (or all of them hold
 // less). 1 when nothing is encrypted.
