@@ -12,7 +12,6 @@
 #include "engine/PathText.h"
 #include "engine/PendingFile.h"
 #include "engine/ZipEngine.h"
-#include "support/text.h"
 
 namespace qv::reading {
 namespace {
@@ -156,35 +155,13 @@ bool ReadThrough(archive* a) {
   }
 }
 
-// Case folding for the names Windows takes as one: ASCII, Latin-1, Latin
-// Extended-A, Greek and Cyrillic capitals, which covers the names of
-// European users (the file system's own table knows more, but a collision it
-// alone sees still cannot overwrite a file silently: the folder lookups and
-// the rename see it).
-char32_t FoldCase(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  // Latin Extended-A pairs capital and small letters side by side.
-  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c % 2 == 0 ? c + 1 : c;
-  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c % 2 == 1 ? c + 1 : c;
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  return c;
-}
-
+// The key under which the file system finds the first `count` parts of a
+// name: two names with one key are one file on disk.
 std::string NameKey(const std::vector<std::string>& parts, size_t count) {
   std::string key;
   for (size_t i = 0; i < count; ++i) {
     if (i) key += '/';
-    if (!kWindowsNames) {
-      key += parts[i];
-      continue;
-    }
-    std::u32string folded;
-    for (char32_t c : Utf8ToUtf32(parts[i])) folded += FoldCase(c);
-    key += Utf32ToUtf8(folded);
+    key += fs::NameKey(parts[i]);
   }
   return key;
 }

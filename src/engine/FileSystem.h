@@ -57,6 +57,11 @@ bool SetModificationTime(const std::string& path, int64_t mtime);
 // may use); -1 when the system cannot tell.
 int64_t FreeSpace(const std::string& folder);
 
+// What a name is compared as by the file system: the name itself where
+// names differ by case (POSIX), the system's own upper case on Windows,
+// whose file systems take "Lettre.txt" and "LETTRE.TXT" as one file.
+std::string NameKey(const std::string& name);
+
 // A short random tag for temporary names.
 std::string RandomTag();
 

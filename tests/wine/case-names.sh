@@ -53,11 +53,13 @@ expect_opened "$WORK/Long"
 # --- Names Windows takes as one: the first is kept, the others are not
 # written, and the run fails (status 2) and keeps the archive.
 zip_of "$WORK/Doublons.zip" "Lettre.txt=première" "LETTRE.TXT=seconde" "nom=sans point" "nom.=avec point" \
-  "Été/x.txt=dossier" "éTÉ/y.txt=même dossier"
+  "Été/x.txt=dossier" "éTÉ/y.txt=même dossier" "Ωμέγα.txt=grec" "ΩΜΈΓΑ.TXT=grec en capitales"
 extract_status 2 "La décompression a échoué." "$WORK/Doublons.zip" "#" || fail "names Windows takes as one"
 [ "$(cat "$WORK/Doublons/Lettre.txt" 2>/dev/null)" = "première" ] || fail "Lettre.txt was overwritten"
 [ ! -e "$WORK/Doublons/LETTRE.TXT" ] || fail "LETTRE.TXT was written beside Lettre.txt"
 [ "$(cat "$WORK/Doublons/nom" 2>/dev/null)" = "sans point" ] || fail "nom was overwritten by nom."
+[ "$(cat "$WORK/Doublons/Ωμέγα.txt" 2>/dev/null)" = "grec" ] && [ ! -e "$WORK/Doublons/ΩΜΈΓΑ.TXT" ] ||
+  fail "Ωμέγα.txt and ΩΜΈΓΑ.TXT: $(ls "$WORK/Doublons")"
 # A folder is one folder whatever the case of its name: both files are in it.
 [ "$(cat "$WORK/Doublons/Été/x.txt" 2>/dev/null)" = "dossier" ] &&
   [ "$(cat "$WORK/Doublons/Été/y.txt" 2>/dev/null)" = "même dossier" ] ||

@@ -95,6 +95,8 @@ int64_t FreeSpace(const std::string& folder) {
   return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
+std::string NameKey(const std::string& name) { return name; }
+
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ static_cast<uint64_t>(::getpid())};
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";

@@ -224,6 +224,18 @@ bool Folder::SetTime(const std::string& name, int64_t mtime) const {
   return open_ && SetModificationTime(Below(path_, name), mtime);
 }
 
+std::string NameKey(const std::string& name) {
+  std::u16string w = Utf8ToUtf16(name);
+  if (w.empty()) return name;
+  std::u16string upper(w.size(), u'\0');
+  int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(w.c_str()),
+                        static_cast<int>(w.size()), reinterpret_cast<LPWSTR>(upper.data()),
+                        static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (n <= 0) return name;
+  upper.resize(static_cast<size_t>(n));
+  return Utf16ToUtf8(upper);
+}
+
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
