@@ -136,6 +136,14 @@ bool LoadFrom(std::FILE* f, const unsigned char* e, const Candidate& c,
     cdOffset = U64(rec + 48);
     cdEnd = z64;
   }
+  // A directory size of 0 beside an offset that leaves room for records
+  // (some writers leave both the count and the size at 0): the records are
+  // read from that offset up to the end records, as 7-Zip reads them.
+  if (cdSize == 0 && cdOffset < static_cast<uint64_t>(cdEnd)) {
+    unsigned char sig[4];
+    if (ReadAt(f, static_cast<int64_t>(cdOffset), sig, 4) && U32(sig) == kCentralSig)
+      cdSize = static_cast<uint64_t>(cdEnd) - cdOffset;
+  }
   if (cdSize > kMaxDirectory || cdSize > static_cast<uint64_t>(cdEnd)) return false;
   // The directory ends where the end records begin; what comes before the
   // place its offset names was prepended to the archive.
@@ -241,10 +249,11 @@ bool Load(const std::string& path, Directory& dir, std::string& why) {
   // a later one inside that comment is part of the comment (a planted record
   // describing another directory), so the outermost such record wins, as
   // 7-Zip reads it. Without any (bytes appended after the archive), the last
-  // valid record serves.
-  Directory best, last;
+  // valid record serves. A record of an empty directory never wins over one
+  // with entries: it is what a record planted after an archive looks like.
+  Directory best;
+  int bestScore = -1;
   std::string firstWhy;
-  bool haveBest = false, haveLast = false;
   int tried = 0;
   for (int64_t i = tailLen - 22; i >= 0 && tried < kMaxCandidates; --i) {
     const unsigned char* e = &tail[static_cast<size_t>(i)];
@@ -259,22 +268,19 @@ bool Load(const std::string& path, Directory& dir, std::string& why) {
       if (firstWhy.empty() || (firstWhy == kUnreadable && w != kUnreadable)) firstWhy = w;
       continue;
     }
-    if (c.reachesEnd) {
+    int score = (d.entries.empty() ? 0 : 2) + (c.reachesEnd ? 1 : 0);
+    // Equal scores: the outermost of the records that reach the end, the
+    // last of those that do not.
+    if (score > bestScore || (score == bestScore && c.reachesEnd)) {
       best = std::move(d);
-      haveBest = true;
-    } else if (!haveLast) {
-      last = std::move(d);
-      haveLast = true;
+      bestScore = score;
     }
   }
-  if (haveBest) {
-    dir = std::move(best);
-  } else if (haveLast) {
-    dir = std::move(last);
-  } else {
+  if (bestScore < 0) {
     if (!firstWhy.empty()) why = firstWhy;
     return false;
   }
+  dir = std::move(best);
   why.clear();
   return true;
 }

@@ -328,10 +328,12 @@ inline const std::map<std::string, std::string> kThreeFiles = {
     {"trois.txt", "troisième"}};
 
 // ThreeFiles() behind end records that lie, saved in `folder` as <name>.zip;
-// answers the names: an end record that says 0 entries, data glued in front
+// answers the names: an end record that says 0 entries (also one whose
+// directory size says 0), data glued in front
 // with the offsets left as they were (self-extracting files), a comment
 // carrying an end record of an empty archive, and one carrying an end record
-// of only the last entry.
+// of only the last entry, and an end record of an empty archive appended
+// after the archive.
 inline std::vector<std::string> SaveEndRecordTricks(const std::string& folder) {
   RawZip zero = ThreeFiles();
   zero.countOverride = 0;
@@ -348,7 +350,16 @@ inline std::vector<std::string> SaveEndRecordTricks(const std::string& folder) {
   RawZip fakeSubset = ThreeFiles();
   fakeSubset.comment = RawZip::EndRecord(1, recordSize, lastRecord);
   fakeSubset.Save(folder + "/fake-subset.zip");
-  return {"zero", "sfx", "fake-empty", "fake-subset"};
+  // An end record whose count and directory size both say 0.
+  std::string bytes = ThreeFiles().Bytes();
+  uint32_t cdOffset = 0;
+  for (int k = 3; k >= 0; --k)
+    cdOffset = (cdOffset << 8) | static_cast<uint8_t>(bytes[bytes.size() - 22 + 16 + k]);
+  WriteFile(folder + "/zero-size.zip",
+            bytes.substr(0, bytes.size() - 22) + RawZip::EndRecord(0, 0, cdOffset));
+  // An end record of an empty archive appended after the archive's own.
+  WriteFile(folder + "/appended-empty.zip", ThreeFiles().Bytes() + RawZip::EndRecord(0, 0, 0));
+  return {"zero", "zero-size", "sfx", "fake-empty", "fake-subset", "appended-empty"};
 }
 
 // Writes `folder` into `archive` the way the compressor does (AES-256 when a
