@@ -20,8 +20,8 @@ namespace {
 constexpr size_t kChunk = size_t{1} << 20;
 
 using pathtext::FilePtr;
-using pathtext::kWindowsNames;
 using pathtext::Join;
+using pathtext::kWindowsNames;
 using pathtext::StripTrailingSeparators;
 
 // What libarchive reads: the archive's bytes up to its directory, then the
@@ -62,7 +62,7 @@ class VirtualSource {
 
   static la_int64_t Seek(archive*, void* self, la_int64_t offset, int whence) {
     auto* s = static_cast<VirtualSource*>(self);
-    int64_t base = whence == SEEK_SET ? 0
+    int64_t base = whence == SEEK_SET   ? 0
                    : whence == SEEK_CUR ? static_cast<int64_t>(s->pos_)
                                         : static_cast<int64_t>(s->size_);
     int64_t to = base + offset;
@@ -305,9 +305,8 @@ int32_t PasswordOpens(const OpenedArchive& a, const std::string& password) {
   return 1;
 }
 
-Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folderIn,
-                bool newerOnly, const std::string& password, int32_t codePage,
-                const Hooks& hooks) {
+Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folderIn, bool newerOnly,
+                const std::string& password, int32_t codePage, const Hooks& hooks) {
   Outcome out;
   auto fail = [&](int32_t code, std::string text) {
     out.result = code;
@@ -329,22 +328,23 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
   if (!entries.empty()) {
     Reader r;
     if (!r.Open(*a, std::string()))
-      return fail(ZipEngine::kExtractFailed, "Impossible de lire l'archive « " + archivePath + " ».");
+      return fail(ZipEngine::kExtractFailed,
+                  "Impossible de lire l'archive « " + archivePath + " ».");
     archive_entry* e = nullptr;
     int rc = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
       const zipdir::Entry& d = entries[i];
       Plan& p = plans[i];
       if (!r.Next(e, rc) || !SameEntry(e, d))
-        return fail(ZipEngine::kExtractFailed,
-                    "L'archive « " + archivePath + " » est endommagée.");
+        return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
       p.entry = &d;
       p.name = zipdir::DecodedName(d, codePage);
       p.isDir = d.isDir();
       p.size = p.isDir ? 0 : static_cast<int64_t>(d.uncompressedSize);
       p.mtime = static_cast<int64_t>(archive_entry_mtime(e));
       if (d.isLink() || d.isSpecial() || !SameType(e, d))
-        p.refusal = "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
+        p.refusal =
+            "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
       else if (!entrynames::SafeParts(p.name, kWindowsNames, p.parts))
         p.refusal = "Élément refusé (hors du dossier de destination) : « " + p.name + " ».";
     }
@@ -410,11 +410,11 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
   if (free >= 0 && bytesToWrite > free)
     return fail(ZipEngine::kExtractFailed,
                 "Place insuffisante pour décompresser dans « " + folder + " » : " +
-                    Megabytes(bytesToWrite) + " nécessaires, " + Megabytes(free) +
-                    " disponibles.");
+                    Megabytes(bytesToWrite) + " nécessaires, " + Megabytes(free) + " disponibles.");
 
   fs::Folder root;
-  if ((!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir) || !fs::Folder::Open(folder, root))
+  if ((!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir) ||
+      !fs::Folder::Open(folder, root))
     return fail(ZipEngine::kExtractFailed, "Impossible de créer le dossier « " + folder + " ».");
 
   int32_t written = 0;
@@ -432,14 +432,14 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
   if (!entries.empty()) {
     Reader r;
     if (!r.Open(*a, password))
-      return fail(ZipEngine::kExtractFailed, "Impossible de lire l'archive « " + archivePath + " ».");
+      return fail(ZipEngine::kExtractFailed,
+                  "Impossible de lire l'archive « " + archivePath + " ».");
     std::vector<unsigned char> buf(kChunk);
     archive_entry* e = nullptr;
     int rc = 0;
     for (Plan& p : plans) {
       if (!r.Next(e, rc) || !SameEntry(e, *p.entry))
-        return fail(ZipEngine::kExtractFailed,
-                    "L'archive « " + archivePath + " » est endommagée.");
+        return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
       if (!p.refusal.empty()) {
         note(p.refusal);
         continue;
@@ -483,14 +483,14 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
           ok = false;
           const char* why = archive_error_string(r.get());
           error = "Élément illisible ou endommagé « " + p.name + " »" +
-                      (why ? std::string(" : ") + why : std::string()) + ".";
+                  (why ? std::string(" : ") + why : std::string()) + ".";
           break;
         }
         // Never more than the directory declares: the space was counted on it.
         if (n > left) {
           ok = false;
-          error = "Élément endommagé « " + p.name +
-                      " » : ses données dépassent la taille annoncée.";
+          error =
+              "Élément endommagé « " + p.name + " » : ses données dépassent la taille annoncée.";
           break;
         }
         if (std::fwrite(buf.data(), 1, static_cast<size_t>(n), file.file()) !=
@@ -504,7 +504,8 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       }
       if (ok && left != 0) {
         ok = false;
-        error = "Élément endommagé « " + p.name + " » : ses données sont plus courtes que la taille annoncée.";
+        error = "Élément endommagé « " + p.name +
+                " » : ses données sont plus courtes que la taille annoncée.";
       }
       if (ok && !file.Commit(false, p.mtime, true)) {
         ok = false;
@@ -536,8 +537,8 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       text += " (" + std::to_string(failures) + " éléments n'ont pas été extraits.)";
     return fail(ZipEngine::kExtractFailed, text);
   }
-  out.allExtracted = std::all_of(plans.begin(), plans.end(),
-                                 [](const Plan& p) { return p.present || p.written; });
+  out.allExtracted =
+      std::all_of(plans.begin(), plans.end(), [](const Plan& p) { return p.present || p.written; });
   // An archive with entries of which none was written nor kept on purpose
   // did not extract.
   if (!plans.empty() && written == 0 &&

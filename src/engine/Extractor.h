@@ -36,10 +36,10 @@ std::shared_ptr<const OpenedArchive> Open(const std::string& path, std::string& 
 int32_t PasswordOpens(const OpenedArchive& a, const std::string& password);
 
 struct Hooks {
-  std::function<bool()> abortRequested;          // AbortCheck
-  std::function<bool(int64_t total)> begin;      // progress starts; false = stop
-  std::function<bool(int64_t amount)> advance;   // false = stop
-  std::function<void()> finish;                  // 100 %
+  std::function<bool()> abortRequested;         // AbortCheck
+  std::function<bool(int64_t total)> begin;     // progress starts; false = stop
+  std::function<bool(int64_t amount)> advance;  // false = stop
+  std::function<void()> finish;                 // 100 %
   std::function<void(const std::string& name, int64_t compressedSize, int64_t size,
                      int32_t& exclude)>
       toBeUnzipped;
@@ -51,7 +51,7 @@ struct Outcome {
   bool allExtracted = false;  // every entry is on disk after this run
 };
 
-Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folder,
-                bool newerOnly, const std::string& password, int32_t codePage, const Hooks& hooks);
+Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folder, bool newerOnly,
+                const std::string& password, int32_t codePage, const Hooks& hooks);
 
 }  // namespace qv::reading

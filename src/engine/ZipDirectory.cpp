@@ -109,8 +109,8 @@ struct Candidate {
 
 // Reads the directory that the end record at `c` describes, or false (and
 // `why`) when it does not describe a valid one.
-bool LoadFrom(std::FILE* f, const unsigned char* e, const Candidate& c,
-              Directory& dir, std::string& why) {
+bool LoadFrom(std::FILE* f, const unsigned char* e, const Candidate& c, Directory& dir,
+              std::string& why) {
   dir = Directory();
   why = kUnreadable;
   // One volume only: disk numbers 0, every entry on it.
@@ -128,8 +128,7 @@ bool LoadFrom(std::FILE* f, const unsigned char* e, const Candidate& c,
     int64_t z64 = c.endPos - 20 - 56;
     if (!(z64 >= 0 && ReadAt(f, z64, rec, 56) && U32(rec) == kEnd64Sig)) {
       z64 = static_cast<int64_t>(std::min<uint64_t>(U64(loc + 8), INT64_MAX));
-      if (!(z64 + 56 <= c.endPos && ReadAt(f, z64, rec, 56) && U32(rec) == kEnd64Sig))
-        return false;
+      if (!(z64 + 56 <= c.endPos && ReadAt(f, z64, rec, 56) && U32(rec) == kEnd64Sig)) return false;
     }
     if (U32(rec + 16) != 0 || U32(rec + 20) != 0 || U64(rec + 24) != U64(rec + 32)) return false;
     cdSize = U64(rec + 40);

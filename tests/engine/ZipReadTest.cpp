@@ -196,14 +196,15 @@ TEST_F(ZipReadTest, NamesThatLandOnOneAnotherNeverOverwriteSilently) {
   EXPECT_LT(e.ExtractAll(t / "out"), 0);
   EXPECT_EQ(e.AllEntriesExtracted(), 0);
   EXPECT_NE(e.ErrorText().find("même.txt"), std::string::npos) << e.ErrorText();
-  EXPECT_EQ(Tree(t / "out"), (std::map<std::string, std::string>{{"même.txt", "le premier"},
-                                                                  {"a/", ""},
-                                                                  {"a/b.txt", "barre inverse"},
-                                                                  {"c.txt", "point"},
-                                                                  {"x", "fichier x"},
-                                                                  {"y/", ""},
-                                                                  {"y/dedans.txt", "dans y"},
-                                                                  {"déjà.txt", "sur le disque avant"}}));
+  EXPECT_EQ(Tree(t / "out"),
+            (std::map<std::string, std::string>{{"même.txt", "le premier"},
+                                                {"a/", ""},
+                                                {"a/b.txt", "barre inverse"},
+                                                {"c.txt", "point"},
+                                                {"x", "fichier x"},
+                                                {"y/", ""},
+                                                {"y/dedans.txt", "dans y"},
+                                                {"déjà.txt", "sur le disque avant"}}));
   EXPECT_FALSE(HasTemporary(t / "out"));
 
   // A file that was there before the run is the user's to overwrite.
@@ -268,7 +269,8 @@ std::string LuckyPassword(const std::string& right, const RawZip::Item& oneByte)
     qvtest::ZipCrypto enc(right);
     uint8_t check = 0;
     for (int k = 0; k < 12; ++k) {
-      uint8_t plain = k < 11 ? static_cast<uint8_t>(k * 37 + 5) : static_cast<uint8_t>(oneByte.crc >> 24);
+      uint8_t plain =
+          k < 11 ? static_cast<uint8_t>(k * 37 + 5) : static_cast<uint8_t>(oneByte.crc >> 24);
       check = z.Decrypt(enc.Encrypt(plain));
     }
     if (check != static_cast<uint8_t>(oneByte.crc >> 24)) continue;
@@ -311,7 +313,8 @@ TEST_F(ZipReadTest, NamesOfEveryScriptAndOfUpTo255Bytes) {
   const std::string longFolder = std::string(240, 'd');  // 240 bytes
   const std::string scripts = "L’œuvre – 5 € Ωμέγα 中文 😀.txt";
   RawZip z;
-  for (std::string name : {longFile, longFolder + "/" + longFile, longFolder + "/" + std::string(250, 'f'), scripts}) {
+  for (std::string name :
+       {longFile, longFolder + "/" + longFile, longFolder + "/" + std::string(250, 'f'), scripts}) {
     auto i = RawZip::Stored(name, "contenu " + std::to_string(name.size()));
     i.flags = 0x800;
     z.Add(i);
