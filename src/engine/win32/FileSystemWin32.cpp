@@ -179,9 +179,11 @@ std::string Below(const std::string& folder, const std::string& name) {
 }  // namespace
 
 bool Folder::Open(const std::string& path, Folder& out) {
-  if (!TargetStatus(path).isDir) return false;
+  // "D:" alone names the drive's current folder, not its root.
+  std::string p = path.size() == 2 && path[1] == ':' ? path + "\\" : path;
+  if (!TargetStatus(p).isDir) return false;
   out = Folder();
-  out.path_ = path;
+  out.path_ = p;
   out.open_ = true;
   return true;
 }
