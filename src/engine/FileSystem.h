@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// <windows.h> (which libarchive's header may bring in) makes ReplaceFile a
+// macro for ReplaceFileW; ours keeps its own name in every file.
+#ifdef ReplaceFile
+#undef ReplaceFile
+#endif
+
 namespace qv::fs {
 
 // The platform's separator in the paths the callers give.
@@ -47,6 +53,15 @@ bool RemoveFile(const std::string& path);
 bool ReplaceFile(const std::string& from, const std::string& to);
 bool SetModificationTime(const std::string& path, int64_t mtime);
 
+// Bytes a new file in `folder` may still take (what an unprivileged user
+// may use); -1 when the system cannot tell.
+int64_t FreeSpace(const std::string& folder);
+
+// What a name is compared as by the file system: the name itself where
+// names differ by case (POSIX), the system's own upper case on Windows,
+// whose file systems take "Lettre.txt" and "LETTRE.TXT" as one file.
+std::string NameKey(const std::string& name);
+
 // A short random tag for temporary names.
 std::string RandomTag();
 
@@ -70,6 +85,43 @@ class Utf8LocaleScope {
 
  private:
   void* previous_ = nullptr;
+};
+
+// A folder held open while names below it are made, so that every step down
+// starts from the folder itself and no link on disk, old or planted meanwhile,
+// is ever followed: on POSIX a descriptor opened with O_NOFOLLOW, each file
+// created, renamed and timed relative to it; on Windows the path, each step
+// checked for reparse points. Names are single parts (no separator).
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // The folder at `path` itself, links in that path included (it is the
+  // user's own choice).
+  static bool Open(const std::string& path, Folder& out);
+  // Another handle on the same folder.
+  bool Duplicate(Folder& out) const;
+
+  enum class Step { ok, link, notFolder, failed };
+  // The subfolder `name`, created when absent; never through a link.
+  Step Enter(const std::string& name, Folder& out) const;
+  Status StatusOf(const std::string& name) const;  // the name itself, links not followed
+  std::FILE* CreateNew(const std::string& name) const;
+  bool Rename(const std::string& from, const std::string& to) const;  // replaces `to`
+  bool Remove(const std::string& name) const;
+  bool SetTime(const std::string& name, int64_t mtime) const;
+  const std::string& path() const { return path_; }
+  bool isOpen() const { return open_; }
+
+ private:
+  std::string path_;
+  bool open_ = false;
+  int fd_ = -1;  // POSIX only
 };
 
 // The OEM code page of the system (850 on French Windows); 850 elsewhere.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -15,6 +16,9 @@
 #include "engine/SourceTree.h"
 #include "engine/TempNames.h"
 #include "engine/TreeAccess.h"
+#include "engine/Extractor.h"
+#include "engine/PathText.h"
+#include "engine/PendingFile.h"
 #include "engine/ZipDirectory.h"
 #include "support/process.h"
 #include "support/text.h"
@@ -31,36 +35,10 @@ constexpr size_t kChunk = size_t{1} << 20;
 // dialog alive during a long file.
 constexpr auto kProgressHeartbeat = std::chrono::milliseconds(250);
 
-#ifdef _WIN32
-constexpr bool kWindowsNames = true;
-#else
-constexpr bool kWindowsNames = false;
-#endif
-
-std::string Join(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == fs::kSep || folder.back() == '/') return folder + name;
-  return folder + fs::kSep + name;
-}
-
-std::string ParentOf(const std::string& path) {
-  size_t p = path.find_last_of(kWindowsNames ? "\\/" : "/");
-  if (p == std::string::npos) return std::string();
-  if (p == 0) return path.substr(0, 1);
-  return path.substr(0, p);
-}
-
-std::string StripTrailingSeparators(std::string s) {
-  while (s.size() > 1 && (s.back() == fs::kSep || s.back() == '/')) s.pop_back();
-  return s;
-}
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using pathtext::FilePtr;
+using pathtext::kWindowsNames;
+using pathtext::Join;
+using pathtext::StripTrailingSeparators;
 
 struct EntryDeleter {
   void operator()(archive_entry* e) const { archive_entry_free(e); }
@@ -89,92 +67,6 @@ class WriteHandle {
  private:
   archive* a_;
   bool closed_ = false;
-};
-
-class ReadHandle {
- public:
-  ReadHandle() : a_(archive_read_new()) {}
-  ~ReadHandle() {
-    if (a_) archive_read_free(a_);
-  }
-  ReadHandle(const ReadHandle&) = delete;
-  ReadHandle& operator=(const ReadHandle&) = delete;
-  archive* get() const { return a_; }
-
- private:
-  archive* a_;
-};
-
-// A file written under a temporary name beside its target and renamed over
-// it only when complete. Until then the temporary file is removed whatever
-// happens: on failure, on an exception unwinding through the engine, and when
-// the process ends from inside an event (the cleanup registered here).
-class PendingFile {
- public:
-  explicit PendingFile(std::string target) : target_(std::move(target)) {}
-  ~PendingFile() { Discard(); }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  bool Create() {
-    std::string dir = ParentOf(target_);
-    // What a killed run left in this folder goes before we add our own.
-    static std::set<std::string> cleaned;
-    if (cleaned.insert(dir).second) tempnames::RemoveStale(dir.empty() ? "." : dir);
-    for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-      temp_ = Join(dir, tempnames::New());
-      file_ = fs::CreateNew(temp_);
-    }
-    if (!file_) return false;
-    std::setvbuf(file_, nullptr, _IOFBF, 256 * 1024);
-    cleanupId_ = AddCleanup([this] { Drop(); });
-    return true;
-  }
-  std::FILE* file() const { return file_; }
-  const std::string& temp() const { return temp_; }
-
-  // Closes the file, gives it its time and puts it in place.
-  bool Commit(bool sync, int64_t mtime, bool setTime) {
-    if (!file_) return false;
-    bool ok = sync ? fs::SyncFile(file_) : std::fflush(file_) == 0;
-    ok = (std::fclose(file_) == 0) && ok;
-    file_ = nullptr;
-    if (ok && setTime) fs::SetModificationTime(temp_, mtime);
-    ok = ok && fs::ReplaceFile(temp_, target_);
-    if (ok) {
-      temp_.clear();
-      Forget();
-    }
-    return ok;
-  }
-
-  void Discard() {
-    Drop();
-    Forget();
-  }
-
- private:
-  void Drop() {
-    if (file_) {
-      std::fclose(file_);
-      file_ = nullptr;
-    }
-    if (!temp_.empty()) {
-      fs::RemoveFile(temp_);
-      temp_.clear();
-    }
-  }
-  void Forget() {
-    if (cleanupId_) {
-      RemoveCleanup(cleanupId_);
-      cleanupId_ = 0;
-    }
-  }
-
-  std::string target_;
-  std::string temp_;
-  std::FILE* file_ = nullptr;
-  int cleanupId_ = 0;
 };
 
 la_ssize_t WriteToPending(archive* a, void* client, const void* buffer, size_t length) {
@@ -208,10 +100,8 @@ struct ZipEngine::Impl {
   bool collectAborted = false;
 
   // Reading.
-  bool open = false;
-  std::string openPath;
-  std::vector<zipdir::Entry> directory;
-  std::set<std::string> utf8Names;  // names known to be UTF-8 (flag or Unicode path field)
+  std::shared_ptr<const reading::OpenedArchive> opened;
+  std::string openFailure;  // why the last OpenArchive refused the archive
   std::string extractPassword;
   bool allExtracted = false;  // the last extraction left every entry on disk
 
@@ -384,336 +274,30 @@ struct ZipEngine::Impl {
   }
 
   // ---- reading ------------------------------------------------------------
-  bool OpenReader(ReadHandle& r, bool withPassword) { return OpenReader(r, withPassword, openPath); }
-  bool OpenReader(ReadHandle& r, bool withPassword, const std::string& path) {
-    archive* a = r.get();
-    archive_read_support_format_zip_seekable(a);
-    if (withPassword && !extractPassword.empty())
-      archive_read_add_passphrase(a, extractPassword.c_str());
-#ifdef _WIN32
-    // Names without the UTF-8 flag come through Latin-1, which gives their
-    // bytes back unchanged; NameOf decodes them.
-    archive_read_set_format_option(a, "zip", "hdrcharset", "ISO-8859-1");
-#endif
-#ifdef _WIN32
-    // The narrow form takes the ANSI code page, not UTF-8.
-    std::u16string wide = Utf8ToUtf16(path);
-    return archive_read_open_filename_w(a, reinterpret_cast<const wchar_t*>(wide.c_str()),
-                                        64 * 1024) == ARCHIVE_OK;
-#else
-    return archive_read_open_filename(a, path.c_str(), 64 * 1024) == ARCHIVE_OK;
-#endif
-  }
-  // Names stored without the UTF-8 flag: tools on Linux and macOS put UTF-8
-  // there anyway (valid UTF-8 with accents is next to impossible in a legacy
-  // code page), Windows tools the OEM code page.
-  std::string DecodeName(const std::string& raw) const {
-    if (entrynames::IsValidUtf8(raw)) return raw;
-    return entrynames::DecodeCodePage(raw, codePage);
-  }
-
-  std::string NameOf(archive_entry* e) const {
-#ifdef _WIN32
-    const char* u = archive_entry_pathname_utf8(e);
-    if (!u) return std::string();
-    if (utf8Names.count(u)) return u;
-    std::string raw;
-    for (char32_t c : Utf8ToUtf32(u)) raw += static_cast<char>(c <= 0xFF ? c : '?');
-    return DecodeName(raw);
-#else
-    const char* raw = archive_entry_pathname(e);
-    if (raw) return DecodeName(raw);
-    const char* u = archive_entry_pathname_utf8(e);
-    return u ? u : std::string();
-#endif
-  }
-
-  std::map<std::string, int64_t> CompressedSizes() const {
-    std::map<std::string, int64_t> sizes;
-    for (const zipdir::Entry& d : directory) {
-      std::string n = d.utf8() ? d.rawName : DecodeName(d.rawName);
-      sizes.emplace(n, static_cast<int64_t>(d.compressedSize));
-    }
-    return sizes;
-  }
-
-  struct Plan {
-    std::string name;
-    int type = 0;  // AE_IFREG, AE_IFDIR, or other (refused)
-    bool refused = false;
-    bool write = false;
-    bool present = false;  // skipped because the same file is already there
-    std::vector<std::string> parts;
-    int64_t size = 0;
-    int64_t mtime = 0;
-  };
-
-  int32_t Extract(const std::string& folderIn, bool newerOnly) {
+  int32_t Extract(const std::string& folder, bool newerOnly) {
     errorText.clear();
     allExtracted = false;
-    if (!open) {
-      errorText = "Aucune archive n'est ouverte.";
+    if (!opened) {
+      errorText = openFailure.empty() ? "Aucune archive n'est ouverte." : openFailure;
       return kExtractNotOpen;
     }
-    std::string folder = StripTrailingSeparators(folderIn);
+    std::optional<Progress> progress;
+    reading::Hooks hooks;
+    hooks.abortRequested = [this] { return AskAbort(); };
+    hooks.begin = [&](int64_t total) {
+      progress.emplace(*this, total);
+      return progress->Start();
+    };
+    hooks.advance = [&](int64_t amount) { return progress->Add(amount); };
+    hooks.finish = [&] { progress->Finish(); };
+    hooks.toBeUnzipped = owner.ToBeUnzipped;
     // The handlers may close the archive while this runs (the program ending
-    // from inside an event): everything needed is taken now.
-    const std::string archive = openPath;
-    const std::map<std::string, int64_t> compressed = CompressedSizes();
-    // Files from a downloaded archive are downloaded files too.
-    const std::string zone = fs::ReadZone(archive);
-    fs::Utf8LocaleScope locale;
-
-    // First pass: names, types, what is to be written, and the total weight.
-    std::vector<Plan> plans;
-    const bool empty = directory.empty();  // libarchive does not read an archive without entries
-    if (!empty) {
-      ReadHandle r;
-      if (!OpenReader(r, false, archive)) {
-        errorText = "Impossible de lire l'archive « " + archive + " ».";
-        return kExtractFailed;
-      }
-      archive_entry* e = nullptr;
-      int rc;
-      while ((rc = archive_read_next_header(r.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
-        Plan p;
-        p.name = NameOf(e);
-        p.type = static_cast<int>(archive_entry_filetype(e));
-        p.size = archive_entry_size(e);
-        p.mtime = static_cast<int64_t>(archive_entry_mtime(e));
-        bool link = archive_entry_hardlink(e) != nullptr || archive_entry_symlink(e) != nullptr;
-        p.refused = link || (p.type != AE_IFREG && p.type != AE_IFDIR) ||
-                    !entrynames::SafeParts(p.name, kWindowsNames, p.parts);
-        if (!p.refused) {
-          p.write = true;
-          if (newerOnly) {
-            fs::Status st = fs::LinkStatus(Join(folder, JoinParts(p.parts)));
-            if (p.type == AE_IFREG && st.exists && st.isFile &&
-                !entrynames::IsNewer(p.mtime, st.mtime)) {
-              p.write = false;
-              p.present = st.size == p.size && !entrynames::IsNewer(st.mtime, p.mtime);
-            }
-            if (p.type == AE_IFDIR && st.isDir) p.write = p.present = false;  // already there
-            if (p.type == AE_IFDIR && st.isDir) p.present = true;
-          }
-        }
-        plans.push_back(std::move(p));
-      }
-      if (rc != ARCHIVE_EOF) {
-        errorText = "L'archive « " + archive + " » est endommagée.";
-        return kExtractFailed;
-      }
-    }
-    int64_t total = 0;
-    for (const Plan& p : plans)
-      if (p.write) total += p.size + entrynames::kEntryWeight;
-
-    if (!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir) {
-      errorText = "Impossible de créer le dossier « " + folder + " ».";
-      return kExtractFailed;
-    }
-
-    int32_t written = 0;
-    int failures = 0;
-    std::set<const Plan*> writtenNames;  // the entries this call put on disk
-    std::vector<std::pair<std::string, int64_t>> folderTimes;
-    Progress progress(*this, total);
-    if (!progress.Start() || AskAbort()) return Aborted();
-
-    if (empty) {
-      progress.Finish();
-      allExtracted = true;
-      return 0;
-    }
-    ReadHandle r;
-    if (!OpenReader(r, true, archive)) {
-      errorText = "Impossible de lire l'archive « " + archive + " ».";
-      return kExtractFailed;
-    }
-    std::vector<unsigned char> buf(kChunk);
-    archive_entry* e = nullptr;
-    for (const Plan& p : plans) {
-      int rc = archive_read_next_header(r.get(), &e);
-      if (rc != ARCHIVE_OK && rc != ARCHIVE_WARN) {
-        errorText = "L'archive « " + archive + " » est endommagée.";
-        return kExtractFailed;
-      }
-      if (p.refused) {
-        ++failures;
-        errorText = "Élément refusé (hors du dossier de destination) : « " + p.name + " ».";
-        continue;
-      }
-      if (!p.write) continue;
-      int32_t exclude = 0;
-      if (owner.ToBeUnzipped) {
-        auto c = compressed.find(p.type == AE_IFDIR ? p.name + "/" : p.name);
-        if (c == compressed.end()) c = compressed.find(p.name);
-        owner.ToBeUnzipped(p.name, c == compressed.end() ? p.size : c->second, p.size, exclude);
-      }
-      if (exclude != 0) continue;
-
-      std::string target;
-      if (!PrepareFolders(folder, p, target)) {
-        ++failures;
-        continue;
-      }
-      if (p.type == AE_IFDIR) {
-        fs::Status st = fs::LinkStatus(target);
-        if (st.isLink || (st.exists && !st.isDir) || !fs::MakeFolder(target)) {
-          ++failures;
-          errorText = "Impossible de créer le dossier « " + target + " ».";
-          continue;
-        }
-        folderTimes.emplace_back(target, p.mtime);
-        ++written;
-        writtenNames.insert(&p);
-        if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Aborted();
-        continue;
-      }
-      if (fs::LinkStatus(target).isDir) {
-        ++failures;
-        errorText = "Un dossier porte déjà le nom « " + target + " ».";
-        continue;
-      }
-      PendingFile out(target);
-      if (!out.Create()) {
-        ++failures;
-        errorText = "Impossible de créer le fichier « " + target + " ».";
-        continue;
-      }
-      bool ok = true;
-      for (;;) {
-        la_ssize_t n = archive_read_data(r.get(), buf.data(), buf.size());
-        if (n == 0) break;
-        if (n < 0) {
-          ok = false;
-          const char* why = archive_error_string(r.get());
-          errorText = "Élément illisible ou endommagé « " + p.name + " »" +
-                      (why ? std::string(" : ") + why : std::string()) + ".";
-          break;
-        }
-        if (std::fwrite(buf.data(), 1, static_cast<size_t>(n), out.file()) !=
-            static_cast<size_t>(n)) {
-          ok = false;
-          errorText = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
-          break;
-        }
-        if (!progress.Add(n) || AskAbort()) return Aborted();
-      }
-      if (ok && !out.Commit(false, p.mtime, true)) {
-        ok = false;
-        errorText = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
-      }
-      if (!ok) {
-        out.Discard();
-        ++failures;
-        continue;
-      }
-      if (!zone.empty()) {
-        // The mark goes on the file in place (a stream does not always follow
-        // a rename); writing it touches the file, so its time is set again.
-        fs::WriteZone(target, zone);
-        fs::SetModificationTime(target, p.mtime);
-      }
-      ++written;
-      writtenNames.insert(&p);
-      if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Aborted();
-    }
-    // Folders last, deepest first: writing into a folder changes its time.
-    std::sort(folderTimes.begin(), folderTimes.end(),
-              [](const auto& x, const auto& y) { return x.first.size() > y.first.size(); });
-    for (const auto& [path, mtime] : folderTimes) fs::SetModificationTime(path, mtime);
-    if (failures > 0) return kExtractFailed;
-    progress.Finish();
-    allExtracted = std::all_of(plans.begin(), plans.end(), [&](const Plan& p) {
-      return p.present || (p.write && writtenNames.count(&p) != 0);
-    });
-    return written;
-  }
-
-  int32_t Aborted() {
-    errorText = "Opération annulée.";
-    return kExtractAborted;
-  }
-
-  static std::string JoinParts(const std::vector<std::string>& parts) {
-    std::string s;
-    for (const std::string& p : parts) {
-      if (!s.empty()) s += fs::kSep;
-      s += p;
-    }
-    return s;
-  }
-
-  // Creates the folders on the way to an entry; refuses to go through a link
-  // or anything that is not a folder, so nothing can land outside `folder`.
-  bool PrepareFolders(const std::string& folder, const Plan& p, std::string& target) {
-    std::string path = folder;
-    for (size_t i = 0; i + 1 < p.parts.size(); ++i) {
-      path = Join(path, p.parts[i]);
-      fs::Status st = fs::LinkStatus(path);
-      if (st.isLink) {
-        errorText = "Élément refusé (lien symbolique sur le chemin) : « " + p.name + " ».";
-        return false;
-      }
-      if (st.exists && !st.isDir) {
-        errorText = "Un fichier porte déjà le nom du dossier « " + path + " ».";
-        return false;
-      }
-      if (!st.exists && !fs::MakeFolder(path)) {
-        errorText = "Impossible de créer le dossier « " + path + " ».";
-        return false;
-      }
-    }
-    target = Join(path, p.parts.back());
-    return true;
-  }
-
-  int32_t CheckPassword() {
-    if (directory.empty()) return 1;
-    fs::Utf8LocaleScope locale;
-    // The smallest non-empty encrypted entry, found by libarchive's own view.
-    int64_t bestSize = -1;
-    int bestIndex = -1, firstEncrypted = -1;
-    {
-      ReadHandle r;
-      if (!OpenReader(r, false)) return 0;
-      archive_entry* e = nullptr;
-      int index = 0;
-      int rc;
-      while ((rc = archive_read_next_header(r.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN) {
-        if (archive_entry_is_data_encrypted(e)) {
-          if (firstEncrypted < 0) firstEncrypted = index;
-          int64_t size = archive_entry_size(e);
-          if (size > 0 && (bestSize < 0 || size < bestSize)) {
-            bestSize = size;
-            bestIndex = index;
-          }
-        }
-        ++index;
-      }
-      if (rc != ARCHIVE_EOF) return 0;
-    }
-    // Nothing encrypted: any password opens it. Only empty encrypted entries:
-    // nothing secret to protect, but their own check must still pass.
-    if (firstEncrypted < 0) return 1;
-    if (bestIndex < 0) bestIndex = firstEncrypted;
-    ReadHandle r;
-    if (!OpenReader(r, true)) return 0;
-    archive_entry* e = nullptr;
-    for (int i = 0; i <= bestIndex; ++i) {
-      int rc = archive_read_next_header(r.get(), &e);
-      if (rc != ARCHIVE_OK && rc != ARCHIVE_WARN) return 0;
-    }
-    // Reading to the end is what checks the CRC (ZipCrypto) or the
-    // authentication code (AES): a wrong password that passes the one-byte
-    // check still fails here.
-    std::vector<unsigned char> buf(64 * 1024);
-    for (;;) {
-      la_ssize_t n = archive_read_data(r.get(), buf.data(), buf.size());
-      if (n == 0) return 1;
-      if (n < 0) return 0;
-    }
+    // from inside an event): the extraction holds its own reference.
+    reading::Outcome o =
+        reading::Extract(opened, folder, newerOnly, extractPassword, codePage, hooks);
+    errorText = o.errorText;
+    allExtracted = o.allExtracted;
+    return o.result;
   }
 };
 
@@ -823,38 +407,33 @@ int32_t ZipEngine::OpenArchive(const std::string& archivePath) {
   Impl& m = *impl_;
   CloseArchive();
   m.errorText.clear();
-  std::vector<zipdir::Entry> dir;
-  if (!fs::TargetStatus(archivePath).isFile || !zipdir::Read(archivePath, dir)) {
-    m.errorText = "Le fichier « " + archivePath + " » n'est pas une archive zip lisible.";
+  m.openFailure.clear();
+  m.allExtracted = false;
+  std::string why;
+  if (fs::TargetStatus(archivePath).isFile) m.opened = reading::Open(archivePath, why);
+  if (!m.opened) {
+    // A reason that names an entry is given as it is; without a directory
+    // the file is simply not a zip archive we can read.
+    bool named = why.find("élément") != std::string::npos;
+    m.errorText = named ? why
+                        : "Le fichier « " + archivePath + " » n'est pas une archive zip lisible.";
+    m.openFailure = m.errorText;
     return 0;
   }
-  m.openPath = archivePath;
-  fs::Utf8LocaleScope locale;
-  ReadHandle r;
-  if (!dir.empty() && !m.OpenReader(r, false)) {
-    m.errorText = "Le fichier « " + archivePath + " » n'est pas une archive zip lisible.";
-    m.openPath.clear();
-    return 0;
-  }
-  m.directory = std::move(dir);
-  m.utf8Names.clear();
-  for (const zipdir::Entry& d : m.directory) {
-    if (d.utf8()) m.utf8Names.insert(d.rawName);
-    if (!d.unicodePath.empty()) m.utf8Names.insert(d.unicodePath);
-  }
-  m.open = true;
   return 1;
 }
 
 int32_t ZipEngine::HasProtectedEntries() {
-  for (const zipdir::Entry& e : impl_->directory)
+  if (!impl_->opened) return 0;
+  for (const zipdir::Entry& e : impl_->opened->directory.entries)
     if (e.encrypted()) return 1;
   return 0;
 }
 
 int32_t ZipEngine::ArchiveCipher() {
+  if (!impl_->opened) return kCipherNone;
   int32_t cipher = kCipherNone;
-  for (const zipdir::Entry& e : impl_->directory) {
+  for (const zipdir::Entry& e : impl_->opened->directory.entries) {
     if (e.aes()) return kCipherAes;
     if (e.encrypted()) cipher = kCipherZipCrypto;
   }
@@ -866,8 +445,8 @@ void ZipEngine::SetExtractPassword(const std::string& password) {
 }
 
 int32_t ZipEngine::PasswordMatches() {
-  if (!impl_->open) return 0;
-  return impl_->CheckPassword();
+  if (!impl_->opened) return 0;
+  return reading::PasswordOpens(*impl_->opened, impl_->extractPassword);
 }
 
 int32_t ZipEngine::ExtractNewer(const std::string& folder) {
@@ -883,16 +462,13 @@ int32_t ZipEngine::ExtractAll(const std::string& folder) {
 }
 
 void ZipEngine::CloseArchive() {
-  // An extraction in progress reads through its own handles, so this is safe
-  // even from inside one of its events.
-  impl_->open = false;
-  impl_->openPath.clear();
-  impl_->directory.clear();
-  impl_->utf8Names.clear();
+  // An extraction in progress holds the archive itself, so this is safe even
+  // from inside one of its events.
+  impl_->opened.reset();
 }
 
 int64_t ZipEngine::EntryCount() const {
-  return impl_->open ? static_cast<int64_t>(impl_->directory.size()) : 0;
+  return impl_->opened ? static_cast<int64_t>(impl_->opened->directory.entries.size()) : 0;
 }
 
 int32_t ZipEngine::AllEntriesExtracted() const { return impl_->allExtracted ? 1 : 0; }

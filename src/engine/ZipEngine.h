@@ -69,22 +69,34 @@ class ZipEngine {
   int32_t WriteAndClose();
 
   // ---- reading -------------------------------------------------------------
-  // 1 = opened (a zip archive whose directory could be read).
+  // 1 = opened: a zip archive whose directory could be read, walked entry by
+  // entry, and whose entries each have data of their own before the
+  // directory. 0 otherwise, with the reason in ErrorText() (also given by an
+  // extraction call made all the same); archives whose entries share data or
+  // run into the directory are refused here, before anything is written.
   int32_t OpenArchive(const std::string& archivePath);
   // Nonzero when some entry needs a password.
   int32_t HasProtectedEntries();
   // 4 when some entry is AES-encrypted, 1 for ZipCrypto only, 0 for none.
   int32_t ArchiveCipher();
   void SetExtractPassword(const std::string& password);
-  // 1 when the password last set opens the archive: the smallest non-empty
-  // encrypted entry decrypts completely and its CRC or AES code checks.
+  // 1 when the password last set opens the archive: the smallest AES entry
+  // decrypts completely and its authentication code checks, and ZipCrypto
+  // entries, smallest first, decrypt completely with their CRCs until at
+  // least 4 bytes of plaintext were checked (all of them when they hold less).
   int32_t PasswordMatches();
   // Extracts only the entries absent from `folder` or newer than the file
   // there. Entry count written (>= 0, files and folders created), or negative
-  // (kExtract*) on failure or abort. Entries that cannot be written safely (a
-  // name with "..", a symbolic link, a link on the way) are skipped and make the
-  // result negative; the other entries are still extracted. Each file is
-  // written under a temporary name and renamed when complete.
+  // (kExtract*) on failure or abort, with a French reason naming the entry in
+  // ErrorText(). Fails at once, writing nothing, when the declared sizes of
+  // what is to be written exceed the free space there. Entries that cannot be
+  // written safely (a name with "..", a symbolic link, a link on the way),
+  // whose data exceed their declared size, or whose name lands on an entry
+  // already written by this call (the same name twice, "a\b" beside "a/b",
+  // on Windows names that differ by case or trailing dots) are not written
+  // and make the result negative; the other entries are still extracted. A
+  // non-empty archive of which nothing was written nor kept is a failure.
+  // Each file is written under a temporary name and renamed when complete.
   int32_t ExtractNewer(const std::string& folder);
   // Extracts every entry into `folder`, overwriting. As ExtractNewer.
   int32_t ExtractAll(const std::string& folder);
@@ -98,7 +110,8 @@ class ZipEngine {
   // written by it, or (update only) a folder already there or a file already
   // there with the entry's size and time. Only then may the archive be
   // deleted without losing anything. 0 after a failure, an abort, a skipped
-  // entry or when no extraction ran.
+  // entry or when no extraction ran since the archive was opened (closing it
+  // keeps the answer, so it can be asked before the file is deleted).
   int32_t AllEntriesExtracted() const;
 
   // ---- parameters ----------------------------------------------------------

@@ -10,32 +10,14 @@
 #include "engine/ZipEngine.h"
 
 using qv::ZipEngine;
+using qvtest::Quote;
+using qvtest::Shell;
 using qvtest::ReadFile;
 using qvtest::TempDir;
 using qvtest::Tree;
 using qvtest::WriteFile;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs a shell command in a UTF-8 locale; returns its exit status, output in `out`.
-int Shell(const std::string& cmd, std::string* out = nullptr) {
-  std::string full = "LANG=C.UTF-8 LC_ALL=C.UTF-8 " + cmd + " 2>&1";
-  FILE* p = ::popen(full.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
-  int status = ::pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void MakeTree(const std::string& root) {
   WriteFile(root + "/Été 2026/À propos.txt", "Bonjour à tous\n", 1700000001);

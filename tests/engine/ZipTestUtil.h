@@ -5,7 +5,12 @@
 #include <utime.h>
 #include <zlib.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -144,6 +149,12 @@ class RawZip {
     uint32_t size = 0;  // uncompressed
     uint32_t unixMode = 0;
     std::string password;  // ZipCrypto when not empty
+    std::string extra;     // extra fields, in both headers
+    // The directory record points at this other item's local header (and
+    // no local header of its own is written): entries sharing their data.
+    int sharesLocalOf = -1;
+    int64_t declaredCompressed = -1;  // written instead of the data's size
+    uint64_t bigSize = 0;             // a declared size beyond 32 bits (zip64 field)
   };
   static Item Stored(const std::string& name, const std::string& data) {
     Item i;
@@ -156,8 +167,15 @@ class RawZip {
   }
   void Add(Item i) { items_.push_back(std::move(i)); }
 
+  // Bytes written before the archive (offsets stay relative to the archive,
+  // as when a self-extractor is glued in front), its comment, and an entry
+  // count for the end record other than the real one.
+  std::string prefix, comment;
+  int countOverride = -1;
+
   std::string Bytes() const {
     std::string out, cd;
+    std::vector<uint32_t> offsets;
     for (const Item& i0 : items_) {
       Item i = i0;
       if (!i.password.empty()) {
@@ -169,7 +187,16 @@ class RawZip {
         i.data = enc;
         i.flags |= 1;
       }
-      uint32_t offset = static_cast<uint32_t>(out.size());
+      std::string extra = i.extra;
+      if (i.bigSize) {
+        Put16(extra, 1);
+        Put16(extra, 8);
+        Put32(extra, static_cast<uint32_t>(i.bigSize));
+        Put32(extra, static_cast<uint32_t>(i.bigSize >> 32));
+      }
+      uint32_t offset = i.sharesLocalOf >= 0 ? offsets[static_cast<size_t>(i.sharesLocalOf)]
+                                             : static_cast<uint32_t>(out.size());
+      offsets.push_back(offset);
       std::string common;
       Put16(common, 20);
       Put16(common, i.flags);
@@ -177,12 +204,15 @@ class RawZip {
       Put16(common, 0);       // time 00:00:00
       Put16(common, 0x5C21);  // date 2026-01-01
       Put32(common, i.crc);
-      Put32(common, static_cast<uint32_t>(i.data.size()));
-      Put32(common, i.size);
+      Put32(common, i.declaredCompressed >= 0 ? static_cast<uint32_t>(i.declaredCompressed)
+                                              : static_cast<uint32_t>(i.data.size()));
+      Put32(common, i.bigSize ? 0xFFFFFFFFu : i.size);
       Put16(common, static_cast<uint16_t>(i.name.size()));
-      Put16(common, 0);
-      Put32(out, 0x04034b50);
-      out += common + i.name + i.data;
+      Put16(common, static_cast<uint16_t>(extra.size()));
+      if (i.sharesLocalOf < 0) {
+        Put32(out, 0x04034b50);
+        out += common + i.name + extra + i.data;
+      }
       Put32(cd, 0x02014b50);
       Put16(cd, i.unixMode ? (3 << 8) | 20 : 20);
       cd += common;
@@ -191,18 +221,64 @@ class RawZip {
       Put16(cd, 0);
       Put32(cd, i.unixMode << 16);
       Put32(cd, offset);
-      cd += i.name;
+      cd += i.name + extra;
     }
+    uint16_t count = static_cast<uint16_t>(countOverride >= 0 ? countOverride : items_.size());
+    return prefix + out + cd +
+           EndRecord(count, static_cast<uint32_t>(cd.size()), static_cast<uint32_t>(out.size()),
+                     static_cast<uint16_t>(comment.size())) +
+           comment;
+  }
+  // An end record for a directory of `count` entries and `size` bytes at
+  // `offset` (also to plant one in a comment).
+  static std::string EndRecord(uint16_t count, uint32_t size, uint32_t offset,
+                               uint16_t commentLength = 0) {
     std::string end;
     Put32(end, 0x06054b50);
     Put16(end, 0);
     Put16(end, 0);
-    Put16(end, static_cast<uint16_t>(items_.size()));
-    Put16(end, static_cast<uint16_t>(items_.size()));
-    Put32(end, static_cast<uint32_t>(cd.size()));
-    Put32(end, static_cast<uint32_t>(out.size()));
-    Put16(end, 0);
-    return out + cd + end;
+    Put16(end, count);
+    Put16(end, count);
+    Put32(end, size);
+    Put32(end, offset);
+    Put16(end, commentLength);
+    return end;
+  }
+  // Info-ZIP's UTF-8 name field for a stored name `raw`.
+  static std::string UnicodePathField(const std::string& raw, const std::string& utf8) {
+    std::string f;
+    Put16(f, 0x7075);
+    Put16(f, static_cast<uint32_t>(5 + utf8.size()));
+    f += '\x01';
+    Put32(f, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(raw.data()),
+                                         static_cast<uInt>(raw.size()))));
+    return f + utf8;
+  }
+  static std::string Deflate(const std::string& data) {
+    z_stream zs{};
+    deflateInit2(&zs, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&zs, static_cast<uLong>(data.size())), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+  }
+  // A deflated entry that claims `declaredSize` bytes (and the CRC of that
+  // many of `data`) whatever `data` really holds.
+  static Item Deflated(const std::string& name, const std::string& data, uint32_t declaredSize) {
+    Item i;
+    i.name = name;
+    i.data = Deflate(data);
+    i.method = 8;
+    std::string claimed = data.substr(0, std::min<size_t>(declaredSize, data.size()));
+    i.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(claimed.data()),
+                                        static_cast<uInt>(claimed.size())));
+    i.size = declaredSize;
+    return i;
   }
   void Save(const std::string& path) const { WriteFile(path, Bytes()); }
 
@@ -217,6 +293,74 @@ class RawZip {
   }
   std::vector<Item> items_;
 };
+
+// For the commands of the other zip tools.
+inline std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs a shell command in a UTF-8 locale; returns its exit status, output in `out`.
+inline int Shell(const std::string& cmd, std::string* out = nullptr) {
+  std::string full = "LANG=C.UTF-8 LC_ALL=C.UTF-8 " + cmd + " 2>&1";
+  FILE* p = ::popen(full.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
+  int status = ::pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Three small files, one of them in a folder.
+inline RawZip ThreeFiles() {
+  RawZip z;
+  z.Add(RawZip::Stored("un.txt", "premier"));
+  z.Add(RawZip::Stored("dossier/deux.txt", "deuxième"));
+  z.Add(RawZip::Stored("trois.txt", "troisième"));
+  return z;
+}
+inline const std::map<std::string, std::string> kThreeFiles = {
+    {"un.txt", "premier"}, {"dossier/", ""}, {"dossier/deux.txt", "deuxième"},
+    {"trois.txt", "troisième"}};
+
+// ThreeFiles() behind end records that lie, saved in `folder` as <name>.zip;
+// answers the names: an end record that says 0 entries (also one whose
+// directory size says 0), data glued in front
+// with the offsets left as they were (self-extracting files), a comment
+// carrying an end record of an empty archive, and one carrying an end record
+// of only the last entry, and an end record of an empty archive appended
+// after the archive.
+inline std::vector<std::string> SaveEndRecordTricks(const std::string& folder) {
+  RawZip zero = ThreeFiles();
+  zero.countOverride = 0;
+  zero.Save(folder + "/zero.zip");
+  RawZip sfx = ThreeFiles();
+  sfx.prefix = "#!/bin/sh\nexit 0\n" + Bytes(5000, 9);
+  sfx.Save(folder + "/sfx.zip");
+  RawZip fakeEmpty = ThreeFiles();
+  fakeEmpty.comment = RawZip::EndRecord(0, 0, 0);
+  fakeEmpty.Save(folder + "/fake-empty.zip");
+  std::string plain = ThreeFiles().Bytes();
+  uint32_t lastRecord = static_cast<uint32_t>(plain.rfind(std::string("PK\x01\x02", 4)));
+  uint32_t recordSize = static_cast<uint32_t>(plain.size() - 22 - lastRecord);
+  RawZip fakeSubset = ThreeFiles();
+  fakeSubset.comment = RawZip::EndRecord(1, recordSize, lastRecord);
+  fakeSubset.Save(folder + "/fake-subset.zip");
+  // An end record whose count and directory size both say 0.
+  std::string bytes = ThreeFiles().Bytes();
+  uint32_t cdOffset = 0;
+  for (int k = 3; k >= 0; --k)
+    cdOffset = (cdOffset << 8) | static_cast<uint8_t>(bytes[bytes.size() - 22 + 16 + k]);
+  WriteFile(folder + "/zero-size.zip",
+            bytes.substr(0, bytes.size() - 22) + RawZip::EndRecord(0, 0, cdOffset));
+  // An end record of an empty archive appended after the archive's own.
+  WriteFile(folder + "/appended-empty.zip", ThreeFiles().Bytes() + RawZip::EndRecord(0, 0, 0));
+  return {"zero", "zero-size", "sfx", "fake-empty", "fake-subset", "appended-empty"};
+}
 
 // Writes `folder` into `archive` the way the compressor does (AES-256 when a
 // password is given); answers WriteAndClose's result, -100 when the archive

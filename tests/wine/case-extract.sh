@@ -8,20 +8,6 @@ need_programs
 record_folder_opens
 title="Quorvelunpack : Décompresser un fichier Zip"
 
-# zip_of <archive> <name=content|@file>... with fixed entry times (2020-06-15),
-# written by Python so that the names can be anything.
-zip_of() {
-  python3 - "$@" <<'PY'
-import sys, zipfile
-archive, *entries = sys.argv[1:]
-with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
-    for e in entries:
-        name, _, content = e.partition("=")
-        data = open(content[1:], "rb").read() if content.startswith("@") else content.encode()
-        z.writestr(zipfile.ZipInfo(name, (2020, 6, 15, 12, 0, 0)), data, zipfile.ZIP_DEFLATED)
-PY
-}
-
 # --- Password: refused, then accepted; the content is the 7-Zip archive's,
 # and the archive's zone (Mark of the Web) is on every file.
 mkdir -p "$WORK/source/Sous é"

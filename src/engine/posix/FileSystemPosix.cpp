@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,6 +89,14 @@ bool SetModificationTime(const std::string& path, int64_t mtime) {
   return ::utimensat(AT_FDCWD, path.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+int64_t FreeSpace(const std::string& folder) {
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
+std::string NameKey(const std::string& name) { return name; }
+
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ static_cast<uint64_t>(::getpid())};
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -104,6 +113,100 @@ Utf8LocaleScope::Utf8LocaleScope() {
 
 Utf8LocaleScope::~Utf8LocaleScope() {
   if (previous_) ::uselocale(static_cast<locale_t>(previous_));
+}
+
+Folder::~Folder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+Folder::Folder(Folder&& other) noexcept
+    : path_(std::move(other.path_)), open_(other.open_), fd_(other.fd_) {
+  other.fd_ = -1;
+  other.open_ = false;
+}
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = std::move(other.path_);
+    open_ = other.open_;
+    fd_ = other.fd_;
+    other.fd_ = -1;
+    other.open_ = false;
+  }
+  return *this;
+}
+
+bool Folder::Open(const std::string& path, Folder& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out = Folder();
+  out.path_ = path;
+  out.fd_ = fd;
+  out.open_ = true;
+  return true;
+}
+
+bool Folder::Duplicate(Folder& out) const {
+  int fd = open_ ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
+  if (fd < 0) return false;
+  out = Folder();
+  out.path_ = path_;
+  out.fd_ = fd;
+  out.open_ = true;
+  return true;
+}
+
+Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+  if (!open_) return Step::failed;
+  int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    if (::mkdirat(fd_, name.c_str(), 0755) != 0 && errno != EEXIST) return Step::failed;
+    fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    struct stat st {};
+    if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+      return S_ISLNK(st.st_mode) ? Step::link : S_ISDIR(st.st_mode) ? Step::failed : Step::notFolder;
+    return Step::failed;
+  }
+  out = Folder();
+  out.path_ = path_ + (path_.empty() || path_.back() == '/' ? "" : "/") + name;
+  out.fd_ = fd;
+  out.open_ = true;
+  return Step::ok;
+}
+
+Status Folder::StatusOf(const std::string& name) const {
+  struct stat st {};
+  if (!open_ || ::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  return FromStat(st);
+}
+
+std::FILE* Folder::CreateNew(const std::string& name) const {
+  if (!open_) return nullptr;
+  int fd = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    ::unlinkat(fd_, name.c_str(), 0);
+  }
+  return f;
+}
+
+bool Folder::Rename(const std::string& from, const std::string& to) const {
+  return open_ && ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0;
+}
+
+bool Folder::Remove(const std::string& name) const {
+  return open_ && ::unlinkat(fd_, name.c_str(), 0) == 0;
+}
+
+bool Folder::SetTime(const std::string& name, int64_t mtime) const {
+  struct timespec ts[2];
+  ts[0].tv_sec = static_cast<time_t>(mtime);
+  ts[0].tv_nsec = 0;
+  ts[1] = ts[0];
+  return open_ && ::utimensat(fd_, name.c_str(), ts, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int32_t DefaultNameCodePage() { return 850; }

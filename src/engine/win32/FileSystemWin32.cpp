@@ -148,6 +148,96 @@ bool SetModificationTime(const std::string& path, int64_t mtime) {
   return ok != 0;
 }
 
+int64_t FreeSpace(const std::string& folder) {
+  // The call wants a folder name that ends with a separator (UNC names must).
+  std::wstring w = Wide(folder);
+  if (!w.empty() && w.back() != L'\\') w += L'\\';
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(w.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
+
+// The wide API has no calls relative to a folder handle: the folder is held
+// by its path and each step down refuses a reparse point that leads elsewhere.
+Folder::~Folder() = default;
+Folder::Folder(Folder&& other) noexcept : path_(std::move(other.path_)), open_(other.open_) {
+  other.open_ = false;
+}
+Folder& Folder::operator=(Folder&& other) noexcept {
+  path_ = std::move(other.path_);
+  open_ = other.open_;
+  other.open_ = false;
+  return *this;
+}
+
+namespace {
+std::string Below(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  char last = folder.back();
+  return (last == '\\' || last == '/') ? folder + name : folder + "\\" + name;
+}
+}  // namespace
+
+bool Folder::Open(const std::string& path, Folder& out) {
+  // "D:" alone names the drive's current folder, not its root.
+  std::string p = path.size() == 2 && path[1] == ':' ? path + "\\" : path;
+  if (!TargetStatus(p).isDir) return false;
+  out = Folder();
+  out.path_ = p;
+  out.open_ = true;
+  return true;
+}
+
+bool Folder::Duplicate(Folder& out) const {
+  if (!open_) return false;
+  out = Folder();
+  out.path_ = path_;
+  out.open_ = true;
+  return true;
+}
+
+Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+  if (!open_) return Step::failed;
+  std::string p = Below(path_, name);
+  Status st = LinkStatus(p);
+  if (!st.exists && !MakeFolder(p)) return Step::failed;
+  st = LinkStatus(p);
+  if (st.isLink) return Step::link;
+  if (!st.isDir) return st.exists ? Step::notFolder : Step::failed;
+  out = Folder();
+  out.path_ = p;
+  out.open_ = true;
+  return Step::ok;
+}
+
+Status Folder::StatusOf(const std::string& name) const {
+  return open_ ? LinkStatus(Below(path_, name)) : Status{};
+}
+std::FILE* Folder::CreateNew(const std::string& name) const {
+  return open_ ? fs::CreateNew(Below(path_, name)) : nullptr;
+}
+bool Folder::Rename(const std::string& from, const std::string& to) const {
+  return open_ && ReplaceFile(Below(path_, from), Below(path_, to));
+}
+bool Folder::Remove(const std::string& name) const {
+  return open_ && RemoveFile(Below(path_, name));
+}
+bool Folder::SetTime(const std::string& name, int64_t mtime) const {
+  return open_ && SetModificationTime(Below(path_, name), mtime);
+}
+
+std::string NameKey(const std::string& name) {
+  std::u16string w = Utf8ToUtf16(name);
+  if (w.empty()) return name;
+  std::u16string upper(w.size(), u'\0');
+  int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<LPCWSTR>(w.c_str()),
+                        static_cast<int>(w.size()), reinterpret_cast<LPWSTR>(upper.data()),
+                        static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (n <= 0) return name;
+  upper.resize(static_cast<size_t>(n));
+  return Utf16ToUtf8(upper);
+}
+
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";

@@ -1,0 +1,552 @@
+#include "engine/Extractor.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "engine/EntryNames.h"
+#include "engine/FileSystem.h"
+#include "engine/PathText.h"
+#include "engine/PendingFile.h"
+#include "engine/ZipEngine.h"
+
+namespace qv::reading {
+namespace {
+
+// Data move in chunks of this size: AbortCheck is polled between two of them.
+constexpr size_t kChunk = size_t{1} << 20;
+
+using pathtext::FilePtr;
+using pathtext::Join;
+using pathtext::kWindowsNames;
+using pathtext::StripTrailingSeparators;
+
+// What libarchive reads: the archive's bytes up to its directory, then the
+// directory we rebuilt from the entries we validated. libarchive finds the
+// end record and walks the directory itself, so this is how it comes to see
+// exactly our entries, in the order of their data (its own order).
+class VirtualSource {
+ public:
+  VirtualSource(FilePtr file, const OpenedArchive& a)
+      : file_(std::move(file)),
+        head_(a.directory.directoryStart),
+        tail_(a.rebuiltTail),
+        size_(head_ + tail_.size()),
+        buffer_(256 * 1024) {
+    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+  }
+
+  static la_ssize_t Read(archive* a, void* self, const void** out) {
+    auto* s = static_cast<VirtualSource*>(self);
+    if (s->pos_ < s->head_) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(s->buffer_.size(), s->head_ - s->pos_));
+      if (!fs::Seek(s->file_.get(), static_cast<int64_t>(s->pos_), SEEK_SET) ||
+          std::fread(s->buffer_.data(), 1, n, s->file_.get()) != n) {
+        archive_set_error(a, EIO, "read failed");
+        return -1;
+      }
+      *out = s->buffer_.data();
+      s->pos_ += n;
+      return static_cast<la_ssize_t>(n);
+    }
+    if (s->pos_ >= s->size_) return 0;
+    size_t off = static_cast<size_t>(s->pos_ - s->head_);
+    size_t n = std::min(s->tail_.size() - off, s->buffer_.size());
+    *out = s->tail_.data() + off;
+    s->pos_ += n;
+    return static_cast<la_ssize_t>(n);
+  }
+
+  static la_int64_t Seek(archive*, void* self, la_int64_t offset, int whence) {
+    auto* s = static_cast<VirtualSource*>(self);
+    int64_t base = whence == SEEK_SET   ? 0
+                   : whence == SEEK_CUR ? static_cast<int64_t>(s->pos_)
+                                        : static_cast<int64_t>(s->size_);
+    int64_t to = base + offset;
+    if (to < 0) return ARCHIVE_FATAL;
+    s->pos_ = std::min<uint64_t>(static_cast<uint64_t>(to), s->size_);
+    return static_cast<la_int64_t>(s->pos_);
+  }
+
+  static la_int64_t Skip(archive*, void* self, la_int64_t request) {
+    auto* s = static_cast<VirtualSource*>(self);
+    if (request <= 0) return 0;
+    uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(request), s->size_ - s->pos_);
+    s->pos_ += n;
+    return static_cast<la_int64_t>(n);
+  }
+
+ private:
+  FilePtr file_;
+  uint64_t head_;
+  const std::string& tail_;
+  uint64_t size_;
+  uint64_t pos_ = 0;
+  std::vector<unsigned char> buffer_;
+};
+
+class Reader {
+ public:
+  Reader() : a_(archive_read_new()) {}
+  ~Reader() {
+    if (a_) archive_read_free(a_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  archive* get() const { return a_; }
+
+  bool Open(const OpenedArchive& oa, const std::string& password) {
+    FilePtr f(fs::OpenRead(oa.path));
+    if (!f || !a_) return false;
+    source_ = std::make_unique<VirtualSource>(std::move(f), oa);
+    archive_read_support_format_zip_seekable(a_);
+    // Resource forks stay ordinary entries: every entry of ours is seen.
+    archive_read_set_format_option(a_, "zip", "mac-ext", nullptr);
+    // Names are ours (DecodedName); this only spares libarchive conversions
+    // that fail on bytes of another code page.
+    archive_read_set_format_option(a_, "zip", "hdrcharset", "ISO-8859-1");
+    if (!password.empty()) archive_read_add_passphrase(a_, password.c_str());
+    archive_read_set_read_callback(a_, &VirtualSource::Read);
+    archive_read_set_seek_callback(a_, &VirtualSource::Seek);
+    archive_read_set_skip_callback(a_, &VirtualSource::Skip);
+    archive_read_set_callback_data(a_, source_.get());
+    return archive_read_open1(a_) == ARCHIVE_OK;
+  }
+
+  // The next entry; false at the end or when libarchive cannot go on.
+  bool Next(archive_entry*& e, int& rc) {
+    rc = archive_read_next_header(a_, &e);
+    return rc == ARCHIVE_OK || rc == ARCHIVE_WARN;
+  }
+
+ private:
+  archive* a_;
+  std::unique_ptr<VirtualSource> source_;
+};
+
+// Whether libarchive's entry is the one of ours at the same place: for a
+// file, the same size. Otherwise the two readers disagree on the archive,
+// which is then not extracted.
+bool SameEntry(archive_entry* e, const zipdir::Entry& d) {
+  if (archive_entry_filetype(e) != AE_IFREG || d.isDir() || d.isLink()) return true;
+  return !archive_entry_size_is_set(e) ||
+         archive_entry_size(e) == static_cast<int64_t>(d.uncompressedSize);
+}
+
+// Whether libarchive makes of the entry what we make of it (a folder, a
+// file); a link or a special file in either view is never written.
+bool SameType(archive_entry* e, const zipdir::Entry& d) {
+  auto type = archive_entry_filetype(e);
+  if (d.isLink() || d.isSpecial() || (type != AE_IFREG && type != AE_IFDIR)) return false;
+  return (type == AE_IFDIR) == d.isDir();
+}
+
+// Reads the current entry's data to the end (which is what checks the CRC
+// or the authentication code). False when it does not decrypt or check.
+bool ReadThrough(archive* a) {
+  std::vector<unsigned char> buf(64 * 1024);
+  for (;;) {
+    la_ssize_t n = archive_read_data(a, buf.data(), buf.size());
+    if (n == 0) return true;
+    if (n < 0) return false;
+  }
+}
+
+// The key under which the file system finds the first `count` parts of a
+// name: two names with one key are one file on disk.
+std::string NameKey(const std::vector<std::string>& parts, size_t count) {
+  std::string key;
+  for (size_t i = 0; i < count; ++i) {
+    if (i) key += '/';
+    key += fs::NameKey(parts[i]);
+  }
+  return key;
+}
+
+std::string JoinParts(const std::vector<std::string>& parts) {
+  std::string s;
+  for (const std::string& p : parts) {
+    if (!s.empty()) s += fs::kSep;
+    s += p;
+  }
+  return s;
+}
+
+struct Plan {
+  const zipdir::Entry* entry = nullptr;
+  std::string name;
+  std::vector<std::string> parts;
+  bool isDir = false;
+  std::string refusal;  // why it is not written, when it is refused
+  bool write = false;
+  bool present = false;  // (update only) the same file or the folder is already there
+  bool kept = false;     // (update only) not written: what is on disk is as new or newer
+  bool written = false;
+  int64_t size = 0;
+  int64_t mtime = 0;
+};
+
+// Walks down from the destination to the folder `depth` parts into an
+// entry's name, creating what is missing; refuses to go through a link or
+// anything that is not a folder, so nothing can land outside the destination
+// (each step is opened from the one before, never by a path a link planted
+// meanwhile could divert).
+bool WalkDown(const fs::Folder& root, const Plan& p, size_t depth, fs::Folder& out,
+              std::string& error) {
+  fs::Folder current;
+  if (!root.Duplicate(current)) {
+    error = "Impossible d'ouvrir le dossier « " + root.path() + " ».";
+    return false;
+  }
+  for (size_t i = 0; i < depth; ++i) {
+    fs::Folder next;
+    std::string path = Join(current.path(), p.parts[i]);
+    switch (current.Enter(p.parts[i], next)) {
+      case fs::Folder::Step::ok:
+        break;
+      case fs::Folder::Step::link:
+        error = "Élément refusé (lien symbolique sur le chemin) : « " + p.name + " ».";
+        return false;
+      case fs::Folder::Step::notFolder:
+        error = "Un fichier porte déjà le nom du dossier « " + path + " ».";
+        return false;
+      case fs::Folder::Step::failed:
+        error = "Impossible de créer le dossier « " + path + " ».";
+        return false;
+    }
+    current = std::move(next);
+  }
+  out = std::move(current);
+  return true;
+}
+
+// The nearest folder of `path` (itself or a parent) that exists, to ask for
+// the free space where the destination will be.
+std::string ExistingFolder(std::string path) {
+  for (int guard = 0; guard < 4096 && !path.empty(); ++guard) {
+    if (fs::TargetStatus(path).isDir) return path;
+    size_t cut = path.find_last_of(kWindowsNames ? "\\/" : "/");
+    if (cut == std::string::npos) return ".";
+    path = cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
+  }
+  return ".";
+}
+
+std::string Megabytes(int64_t bytes) {
+  return std::to_string((bytes + (1 << 20) - 1) >> 20) + " Mo";
+}
+
+}  // namespace
+
+std::shared_ptr<const OpenedArchive> Open(const std::string& path, std::string& why) {
+  auto a = std::make_shared<OpenedArchive>();
+  a->path = path;
+  if (!zipdir::Load(path, a->directory, why)) return nullptr;
+  a->rebuiltTail = zipdir::Rebuild(a->directory);
+  if (!a->directory.entries.empty()) {
+    fs::Utf8LocaleScope locale;
+    Reader r;
+    if (!r.Open(*a, std::string())) {
+      why = "L'archive est endommagée : son répertoire est introuvable ou illisible.";
+      return nullptr;
+    }
+  }
+  return a;
+}
+
+int32_t PasswordOpens(const OpenedArchive& a, const std::string& password) {
+  const auto& entries = a.directory.entries;
+  // Which entries to decrypt: the smallest AES one, and ZipCrypto ones from
+  // the smallest up until 4 bytes of plaintext are covered by CRCs (the CRC
+  // of a 1-byte entry lets 1 wrong password in 65,536 through).
+  std::vector<size_t> zipCrypto;
+  size_t smallestAes = entries.size();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const zipdir::Entry& e = entries[i];
+    if (!e.encrypted()) continue;
+    if (e.aes()) {
+      // An empty one only when there is no other: its code covers no data.
+      auto rank = [](uint64_t size) { return size == 0 ? UINT64_MAX : size; };
+      if (smallestAes == entries.size() ||
+          rank(e.uncompressedSize) < rank(entries[smallestAes].uncompressedSize))
+        smallestAes = i;
+    } else {
+      zipCrypto.push_back(i);
+    }
+  }
+  if (smallestAes == entries.size() && zipCrypto.empty()) return 1;
+  std::stable_sort(zipCrypto.begin(), zipCrypto.end(), [&](size_t x, size_t y) {
+    return entries[x].uncompressedSize < entries[y].uncompressedSize;
+  });
+  std::vector<bool> check(entries.size(), false);
+  if (smallestAes != entries.size()) check[smallestAes] = true;
+  uint64_t covered = 0;
+  for (size_t i : zipCrypto) {
+    if (covered >= 4) break;
+    check[i] = true;
+    covered += entries[i].uncompressedSize;
+  }
+
+  fs::Utf8LocaleScope locale;
+  Reader r;
+  if (!r.Open(a, password)) return 0;
+  archive_entry* e = nullptr;
+  int rc = 0;
+  size_t last = 0;
+  for (size_t i = 0; i < check.size(); ++i)
+    if (check[i]) last = i;
+  for (size_t i = 0; i <= last; ++i) {
+    if (!r.Next(e, rc) || !SameEntry(e, entries[i])) return 0;
+    if (check[i] && !ReadThrough(r.get())) return 0;
+  }
+  return 1;
+}
+
+Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folderIn, bool newerOnly,
+                const std::string& password, int32_t codePage, const Hooks& hooks) {
+  Outcome out;
+  auto fail = [&](int32_t code, std::string text) {
+    out.result = code;
+    out.errorText = std::move(text);
+    out.allExtracted = false;
+    return out;
+  };
+  auto aborted = [&] { return fail(ZipEngine::kExtractAborted, "Opération annulée."); };
+  const std::string folder = StripTrailingSeparators(folderIn);
+  const std::string& archivePath = a->path;
+  const auto& entries = a->directory.entries;
+  // Files from a downloaded archive are downloaded files too.
+  const std::string zone = fs::ReadZone(archivePath);
+  fs::Utf8LocaleScope locale;
+
+  // First pass: names, types and times, what is to be written, and where
+  // two entries would land on the same name.
+  std::vector<Plan> plans(entries.size());
+  if (!entries.empty()) {
+    Reader r;
+    if (!r.Open(*a, std::string()))
+      return fail(ZipEngine::kExtractFailed,
+                  "Impossible de lire l'archive « " + archivePath + " ».");
+    archive_entry* e = nullptr;
+    int rc = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const zipdir::Entry& d = entries[i];
+      Plan& p = plans[i];
+      if (!r.Next(e, rc) || !SameEntry(e, d))
+        return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
+      p.entry = &d;
+      p.name = zipdir::DecodedName(d, codePage);
+      p.isDir = d.isDir();
+      p.size = p.isDir ? 0 : static_cast<int64_t>(d.uncompressedSize);
+      p.mtime = static_cast<int64_t>(archive_entry_mtime(e));
+      if (d.isLink() || d.isSpecial() || !SameType(e, d))
+        p.refusal =
+            "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
+      else if (!entrynames::SafeParts(p.name, kWindowsNames, p.parts))
+        p.refusal = "Élément refusé (hors du dossier de destination) : « " + p.name + " ».";
+    }
+    if (r.Next(e, rc))
+      return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
+  }
+
+  // Names that land on the same file on this system (the same name twice,
+  // "a\b" beside "a/b", on Windows a difference of case, trailing dots or
+  // characters replaced by "_"): the first one is written, the others are
+  // not, and say so. A file and a folder of the same name collide as well.
+  {
+    std::map<std::string, const Plan*> files, folders;
+    for (Plan& p : plans) {
+      if (!p.refusal.empty()) continue;
+      const Plan* clash = nullptr;
+      for (size_t n = 1; n <= p.parts.size() && !clash; ++n) {
+        std::string key = NameKey(p.parts, n);
+        bool leaf = n == p.parts.size();
+        auto f = files.find(key);
+        if (f != files.end()) clash = f->second;
+        if (!clash && leaf && !p.isDir) {
+          auto d = folders.find(key);
+          if (d != folders.end()) clash = d->second;
+        }
+      }
+      if (clash) {
+        p.refusal = "Élément non écrit : « " + p.name + " » aurait remplacé « " + clash->name +
+                    " », extrait sous le même nom.";
+        continue;
+      }
+      for (size_t n = 1; n < p.parts.size(); ++n) folders.emplace(NameKey(p.parts, n), &p);
+      (p.isDir ? folders : files).emplace(NameKey(p.parts, p.parts.size()), &p);
+    }
+  }
+
+  int64_t total = 0, bytesToWrite = 0;
+  for (Plan& p : plans) {
+    if (!p.refusal.empty()) continue;
+    p.write = true;
+    if (newerOnly) {
+      fs::Status st = fs::LinkStatus(Join(folder, JoinParts(p.parts)));
+      if (!p.isDir && st.exists && st.isFile && !entrynames::IsNewer(p.mtime, st.mtime)) {
+        p.write = false;
+        p.kept = true;
+        p.present = st.size == p.size && !entrynames::IsNewer(st.mtime, p.mtime);
+      }
+      if (p.isDir && st.isDir) {
+        p.write = false;
+        p.kept = p.present = true;
+      }
+    }
+    if (p.write) {
+      total += p.size + entrynames::kEntryWeight;
+      bytesToWrite += p.size;
+    }
+  }
+
+  // The sizes the directory declares are all that is ever written (longer
+  // data are cut off and fail), so their sum is known to fit or not before
+  // the first byte.
+  int64_t free = fs::FreeSpace(ExistingFolder(folder));
+  if (free >= 0 && bytesToWrite > free)
+    return fail(ZipEngine::kExtractFailed,
+                "Place insuffisante pour décompresser dans « " + folder + " » : " +
+                    Megabytes(bytesToWrite) + " nécessaires, " + Megabytes(free) + " disponibles.");
+
+  fs::Folder root;
+  if ((!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir) ||
+      !fs::Folder::Open(folder, root))
+    return fail(ZipEngine::kExtractFailed, "Impossible de créer le dossier « " + folder + " ».");
+
+  int32_t written = 0;
+  int failures = 0;
+  std::string firstError;  // the reason reported: the first entry that failed
+  auto note = [&](std::string text) {
+    ++failures;
+    if (firstError.empty()) firstError = std::move(text);
+  };
+  std::vector<std::pair<std::string, int64_t>> folderTimes;
+  auto stop = [&] { return hooks.abortRequested && hooks.abortRequested(); };
+  if ((hooks.begin && !hooks.begin(total)) || stop()) return aborted();
+  auto advance = [&](int64_t n) { return (!hooks.advance || hooks.advance(n)) && !stop(); };
+
+  if (!entries.empty()) {
+    Reader r;
+    if (!r.Open(*a, password))
+      return fail(ZipEngine::kExtractFailed,
+                  "Impossible de lire l'archive « " + archivePath + " ».");
+    std::vector<unsigned char> buf(kChunk);
+    archive_entry* e = nullptr;
+    int rc = 0;
+    for (Plan& p : plans) {
+      if (!r.Next(e, rc) || !SameEntry(e, *p.entry))
+        return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
+      if (!p.refusal.empty()) {
+        note(p.refusal);
+        continue;
+      }
+      if (!p.write) continue;
+      int32_t exclude = 0;
+      if (hooks.toBeUnzipped)
+        hooks.toBeUnzipped(p.name, static_cast<int64_t>(p.entry->compressedSize), p.size, exclude);
+      if (exclude != 0) continue;
+
+      std::string error;
+      fs::Folder at;
+      if (!WalkDown(root, p, p.isDir ? p.parts.size() : p.parts.size() - 1, at, error)) {
+        note(error);
+        continue;
+      }
+      if (p.isDir) {
+        folderTimes.emplace_back(at.path(), p.mtime);
+        ++written;
+        p.written = true;
+        if (!advance(entrynames::kEntryWeight)) return aborted();
+        continue;
+      }
+      const std::string& leaf = p.parts.back();
+      const std::string target = Join(at.path(), leaf);
+      if (at.StatusOf(leaf).isDir) {
+        note("Un dossier porte déjà le nom « " + target + " ».");
+        continue;
+      }
+      PendingFile file(at, leaf);
+      if (!file.Create()) {
+        note("Impossible de créer le fichier « " + target + " ».");
+        continue;
+      }
+      bool ok = true;
+      int64_t left = p.size;
+      for (;;) {
+        la_ssize_t n = archive_read_data(r.get(), buf.data(), buf.size());
+        if (n == 0) break;
+        if (n < 0) {
+          ok = false;
+          const char* why = archive_error_string(r.get());
+          error = "Élément illisible ou endommagé « " + p.name + " »" +
+                  (why ? std::string(" : ") + why : std::string()) + ".";
+          break;
+        }
+        // Never more than the directory declares: the space was counted on it.
+        if (n > left) {
+          ok = false;
+          error =
+              "Élément endommagé « " + p.name + " » : ses données dépassent la taille annoncée.";
+          break;
+        }
+        if (std::fwrite(buf.data(), 1, static_cast<size_t>(n), file.file()) !=
+            static_cast<size_t>(n)) {
+          ok = false;
+          error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
+          break;
+        }
+        left -= n;
+        if (!advance(n)) return aborted();
+      }
+      if (ok && left != 0) {
+        ok = false;
+        error = "Élément endommagé « " + p.name +
+                " » : ses données sont plus courtes que la taille annoncée.";
+      }
+      if (ok && !file.Commit(false, p.mtime, true)) {
+        ok = false;
+        error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
+      }
+      if (!ok) {
+        file.Discard();
+        note(error);
+        continue;
+      }
+      if (!zone.empty()) {
+        // The mark goes on the file in place (a stream does not always follow
+        // a rename); writing it touches the file, so its time is set again.
+        fs::WriteZone(target, zone);
+        at.SetTime(leaf, p.mtime);
+      }
+      ++written;
+      p.written = true;
+      if (!advance(entrynames::kEntryWeight)) return aborted();
+    }
+  }
+  // Folders last, deepest first: writing into a folder changes its time.
+  std::sort(folderTimes.begin(), folderTimes.end(),
+            [](const auto& x, const auto& y) { return x.first.size() > y.first.size(); });
+  for (const auto& [path, mtime] : folderTimes) fs::SetModificationTime(path, mtime);
+  if (failures > 0) {
+    std::string text = firstError;
+    if (failures > 1)
+      text += " (" + std::to_string(failures) + " éléments n'ont pas été extraits.)";
+    return fail(ZipEngine::kExtractFailed, text);
+  }
+  out.allExtracted =
+      std::all_of(plans.begin(), plans.end(), [](const Plan& p) { return p.present || p.written; });
+  // An archive with entries of which none was written nor kept on purpose
+  // did not extract.
+  if (!plans.empty() && written == 0 &&
+      std::none_of(plans.begin(), plans.end(), [](const Plan& p) { return p.kept; }))
+    return fail(ZipEngine::kExtractFailed, "Aucun élément de l'archive n'a été extrait.");
+  if (hooks.finish) hooks.finish();
+  out.result = written;
+  return out;
+}
+
+}  // namespace qv::reading
