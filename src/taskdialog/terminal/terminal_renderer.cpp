@@ -16,6 +16,7 @@
 #include "support/rawterminal.h"
 #include "support/text.h"
 #include "support/ui.h"
+#include "taskdialog/gtk/gtk_renderer.h"
 #include "taskdialog/install.h"
 
 namespace qv {
@@ -886,8 +887,9 @@ DialogLayer& TerminalDialogLayer() {
 TaskDialogPlatform& DefaultTdPlatform() { return TerminalDialogLayer(); }
 
 void InstallDialogLayer() {
-  DialogLayer& layer = TerminalDialogLayer();
   const char* name = program_invocation_short_name;
+  if (InstallGtkDialogLayer(name ? name : "")) return;
+  DialogLayer& layer = TerminalDialogLayer();
   layer.SetProgramTitle(name ? name : "");
   SetTdPlatform(&layer);
   SetPrompts(&layer);

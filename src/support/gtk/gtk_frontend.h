@@ -1,0 +1,20 @@
+// The desktop front end of a Linux run: GTK 4 with libadwaita, on the GLib
+// main context. Once started, the run's UI loop (qv::Loop()) is that context,
+// so the dialogs' timers, PumpEvents, WaitMs and every modal dialog are nested
+// iterations of the one context GTK draws from, as the Windows message loop is
+// for the native dialogs.
+#pragma once
+#include <string>
+
+namespace qv {
+
+// True when the environment asks for the desktop front end (QV_UI=gtk).
+bool GtkFrontEndRequested();
+// Opens the display and installs the GLib loop; false (and nothing changed)
+// when GTK cannot open a display. `programName` names the run to the desktop
+// (window class, accessibility tree). Idempotent.
+bool StartGtkFrontEnd(const std::string& programName);
+// True once StartGtkFrontEnd succeeded in this process.
+bool GtkFrontEndActive();
+
+}  // namespace qv
