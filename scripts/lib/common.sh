@@ -11,7 +11,7 @@ QV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev python3 7zip zip unzip li
 
 # What the desktop tests need (label gtk): a virtual display, a D-Bus session
 # with the accessibility bus, Debian's pyatspi, and screenshots.
-QV_GTK_TEST_PACKAGES=(xvfb xauth dbus dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
+QV_GTK_TEST_PACKAGES=(xvfb xauth dbus dbus-daemon dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0
                       imagemagick)
 
 # What the Wine tests need on top of the cross compiler (scripts/wine-env).

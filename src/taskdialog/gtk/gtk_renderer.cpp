@@ -58,13 +58,18 @@ void SetLabel(GtkWidget* label, const std::string& text) {
   gtk_widget_set_visible(label, !text.empty());
 }
 
-GtkWidget* WrappedLabel(const char* css) {
+// GTK 4.8 measures wrapped labels a pixel apart with and without a width
+// (and says so on every layout): the texts keep their lines as given, the
+// window takes their width, and only the footer, which follows the engine's
+// file names, is cut in the middle when it is too long (its accessible text
+// stays whole).
+GtkWidget* TextLabel(const char* css, bool ellipsize) {
   GtkWidget* l = gtk_label_new("");
-  gtk_label_set_wrap(GTK_LABEL(l), TRUE);
-  gtk_label_set_wrap_mode(GTK_LABEL(l), PANGO_WRAP_WORD_CHAR);
-  gtk_label_set_max_width_chars(GTK_LABEL(l), 60);
   gtk_label_set_xalign(GTK_LABEL(l), 0.0f);
-  gtk_label_set_selectable(GTK_LABEL(l), FALSE);
+  if (ellipsize) {
+    gtk_label_set_ellipsize(GTK_LABEL(l), PANGO_ELLIPSIZE_MIDDLE);
+    gtk_label_set_single_line_mode(GTK_LABEL(l), TRUE);
+  }
   if (css) gtk_widget_add_css_class(l, css);
   return l;
 }
@@ -150,8 +155,8 @@ void GtkRenderer::Build(LayerDialog& d, View& v) {
   gtk_box_append(GTK_BOX(top), v.mainIcon);
   GtkWidget* texts = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   gtk_widget_set_hexpand(texts, TRUE);
-  v.heading = WrappedLabel("title-3");
-  v.content = WrappedLabel(nullptr);
+  v.heading = TextLabel("title-3", false);
+  v.content = TextLabel(nullptr, false);
   gtk_box_append(GTK_BOX(texts), v.heading);
   gtk_box_append(GTK_BOX(texts), v.content);
   gtk_box_append(GTK_BOX(top), texts);
@@ -184,7 +189,6 @@ void GtkRenderer::Build(LayerDialog& d, View& v) {
     gtk_list_box_row_set_activatable(GTK_LIST_BOX_ROW(row), TRUE);
     GtkWidget* arrow = gtk_image_new_from_icon_name("go-next-symbolic");
     adw_action_row_add_suffix(ADW_ACTION_ROW(row), arrow);
-    Name(row, b.text);
     if (!b.note.empty()) Describe(row, b.note);
     connectClick(row, b.id, "activated");
     gtk_list_box_append(GTK_LIST_BOX(list), row);
@@ -254,7 +258,7 @@ void GtkRenderer::Build(LayerDialog& d, View& v) {
   v.footerBox = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
   v.footerIcon = gtk_image_new();
   gtk_widget_set_valign(v.footerIcon, GTK_ALIGN_START);
-  v.footer = WrappedLabel(nullptr);
+  v.footer = TextLabel(nullptr, true);
   gtk_widget_set_hexpand(v.footer, TRUE);
   gtk_box_append(GTK_BOX(v.footerBox), v.footerIcon);
   gtk_box_append(GTK_BOX(v.footerBox), v.footer);
