@@ -141,7 +141,6 @@ class App:
         self.proc = subprocess.Popen([program] + args, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                      env=env, cwd=test.work)
-        self.shots = 0
 
     def application(self):
         desktop = pyatspi.Registry.getDesktop(0)
@@ -203,8 +202,8 @@ class App:
         return wait_for("« %s »" % text, lambda: self.label_in(window, text), timeout)
 
     def shot(self, slug):
-        self.shots += 1
-        name = "%s-%02d-%s.png" % (self.test.id().split(".")[-1], self.shots, slug)
+        self.test.shots += 1
+        name = "%s-%02d-%s.png" % (self.test.id().split(".")[-1], self.test.shots, slug)
         time.sleep(0.3)  # the frame drawn
         subprocess.run(["import", "-window", "root", os.path.join(ARTIFACTS, name)],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -299,6 +298,7 @@ class Desktop(unittest.TestCase):
         env.pop("WAYLAND_DISPLAY", None)
         self.env = env
         self.apps = []
+        self.shots = 0
 
     def tearDown(self):
         for app in self.apps:
@@ -602,10 +602,22 @@ class Desktop(unittest.TestCase):
 
     def test_chooser_then_extraction(self):
         archive, content = self.make_archive("choisie")
+        # The chooser starts in the folder of the last run.
+        settings = os.path.join(self.tmp, "config", "Quorvelunpack")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "Settings.ini"), "w", encoding="utf-8") as f:
+            f.write("[Data]\nLastDir=%s\n" % self.work)
         app = self.start(UNPACK)
         chooser = self.chooser(app, "Sélectionnez un fichier Zip")
         filters = [name_of(a) for a in walk(chooser) if "Zip Files" in name_of(a)]
         self.assertTrue(filters, "no « Zip Files » filter shown")
+        # GTK 4.8 keeps the file list out of the accessibility tree; the path
+        # bar tells where the chooser is.
+        def path_bar():
+            bar = next((a for a in walk(chooser) if name_of(a) == "GtkPathBar"), None)
+            return [name_of(l) for l in walk(bar) if role_of(l) == pyatspi.ROLE_LABEL and visible(l)]
+        wait_for("the last folder", lambda: path_bar() and path_bar()[-1] == os.path.basename(self.work), 10)
+
         app.shot("selecteur")
         self.type_location(app, chooser, archive)
         keysym(KEY_RETURN)
