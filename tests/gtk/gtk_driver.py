@@ -460,6 +460,10 @@ class Desktop(unittest.TestCase):
         app.shot("annuler")
         started = time.monotonic()
         app.click(w, "Annuler")
+        # The dialog leaves the screen when it is closed, 0.5 s after the
+        # click, while the process waits its last second.
+        wait_for("the dialog closed", lambda: not app.windows() or None, 5)
+        self.assertIsNone(app.proc.poll())
         self.assertEqual(app.wait(), 1, app.output())
         self.assertLess(time.monotonic() - started, 10)
         self.assertFalse(os.path.exists(folder + ".zip"))

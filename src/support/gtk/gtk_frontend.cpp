@@ -18,9 +18,9 @@ namespace {
 // the one source of truth (workflows enable and disable UiTimers freely);
 // it is mirrored in a single GLib timeout so that the timers also fire in any
 // iteration of the context, and a wait is one blocking iteration bounded by a
-// timeout of its own. Both timeouts may recurse: a timer's handler (TZip runs
-// the whole engine call) waits and pumps inside its own dispatch, and the
-// other timers must go on firing there.
+// timeout of its own. A timer's handler (TZip runs the whole engine call)
+// waits and pumps inside its own dispatch: every wait and every re-arm is a
+// fresh source, so nothing is held back while that dispatch lasts.
 class GlibEventLoop : public EventLoop {
  public:
   GlibEventLoop() : context_(g_main_context_default()) {}
@@ -125,12 +125,14 @@ bool StartGtkFrontEnd(const std::string& programName) {
   adw_init();
   // Lives as long as the process: the last dialog may close while the
   // process is already ending from inside a nested handler.
-  static std::unique_ptr<EventLoop> loop = std::make_unique<GlibEventLoop>();
+  static std::unique_ptr<EventLoop> loop = MakeGlibEventLoop();
   SetLoop(loop.get());
   g_active = true;
   return true;
 }
 
 bool GtkFrontEndActive() { return g_active; }
+
+std::unique_ptr<EventLoop> MakeGlibEventLoop() { return std::make_unique<GlibEventLoop>(); }
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 // iterations of the one context GTK draws from, as the Windows message loop is
 // for the native dialogs.
 #pragma once
+#include <memory>
 #include <string>
 
 namespace qv {
@@ -16,5 +17,10 @@ bool GtkFrontEndRequested();
 bool StartGtkFrontEnd(const std::string& programName);
 // True once StartGtkFrontEnd succeeded in this process.
 bool GtkFrontEndActive();
+
+class EventLoop;
+// The loop StartGtkFrontEnd installs, on the default GLib main context (it
+// needs no display; tests use it alone).
+std::unique_ptr<EventLoop> MakeGlibEventLoop();
 
 }  // namespace qv

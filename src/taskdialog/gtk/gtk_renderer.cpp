@@ -30,6 +30,11 @@ struct GtkRenderer::View {
   bool syncing = false;
   // The id of the button a row or button stands for, kept per widget.
   std::vector<std::unique_ptr<std::pair<View*, int32_t>>> clicks;
+  // Watches for the end of the dialog: a dialog closed from inside a handler
+  // that goes on waiting (the cancel's 1 s before the process ends) leaves
+  // the screen at once, as the platform's does, not when the stack unwinds.
+  guint closingWatch = 0;
+  int64_t order = 0;  // shown order, innermost highest
 };
 
 namespace {
@@ -289,6 +294,12 @@ void GtkRenderer::Build(LayerDialog& d, View& v) {
       gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_Escape, static_cast<GdkModifierType>(0)), cancel));
   gtk_widget_add_controller(v.window, keys);
 
+  v.closingWatch = g_timeout_add(50, [](gpointer data) -> gboolean {
+    auto* view = static_cast<View*>(data);
+    if (view->dialog && !view->dialog->Open() && view->window) gtk_widget_set_visible(view->window, FALSE);
+    return G_SOURCE_CONTINUE;
+  }, &v);
+
   Sync(d, v);
   if (v.entry) {
     gtk_widget_grab_focus(v.entry);
@@ -339,6 +350,8 @@ void GtkRenderer::Sync(LayerDialog& d, View& v) {
 }
 
 void GtkRenderer::Teardown(View& v) {
+  if (v.closingWatch) g_source_remove(v.closingWatch);
+  v.closingWatch = 0;
   if (!v.window) return;
   v.dialog = nullptr;
   // GTK 4.8 hands an entry's text, a password entry's too, to any
@@ -355,6 +368,7 @@ void GtkRenderer::Teardown(View& v) {
 
 void GtkRenderer::Shown(LayerDialog& d) {
   auto v = std::make_unique<View>();
+  v->order = ++shown_;
   Build(d, *v);
   gtk_window_present(GTK_WINDOW(v->window));
   views_[&d] = std::move(v);
@@ -382,16 +396,24 @@ void GtkRenderer::Closed(LayerDialog& d) {
 void GtkRenderer::Navigated(LayerDialog& d) {
   auto it = views_.find(&d);
   if (it == views_.end()) return;
+  const int64_t order = it->second->order;
   Teardown(*it->second);
   auto v = std::make_unique<View>();
+  v->order = order;
   Build(d, *v);
   gtk_window_present(GTK_WINDOW(v->window));
   it->second = std::move(v);
 }
 
 int GtkRenderer::Question(const std::string& text, const std::string& title, uint32_t flags) {
+  // Above the innermost dialog.
   GtkWindow* parent = nullptr;
-  for (auto& [d, v] : views_) parent = GTK_WINDOW(v->window);
+  int64_t innermost = 0;
+  for (auto& [d, v] : views_)
+    if (v->order > innermost) {
+      innermost = v->order;
+      parent = GTK_WINDOW(v->window);
+    }
   GtkWidget* dialog = adw_message_dialog_new(parent, title.c_str(), text.c_str());
   g_object_ref_sink(dialog);
   gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());

@@ -46,6 +46,7 @@ class GtkRenderer : public DialogRenderer {
   void Sync(LayerDialog& d, View& v);
   void Teardown(View& v);
   std::map<LayerDialog*, std::unique_ptr<View>> views_;
+  int64_t shown_ = 0;
 };
 
 // Installs the dialog layer with this renderer as the platform of the run;
