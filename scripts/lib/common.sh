@@ -4,13 +4,17 @@
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Packages needed to build and run the programs on Linux.
-QV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libarchive-dev libglib2.0-dev)
+QV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libarchive-dev libglib2.0-dev libgtk-4-dev libadwaita-1-dev)
 # Extra packages the test suites and the Windows cross build need.
 QV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev python3 7zip zip unzip libarchive-tools
                   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev time zlib1g-dev)
 
 # What the Debian package needs to be built and checked (scripts/build-deb, label package).
 QV_PACKAGE_PACKAGES=(dpkg-dev fakeroot lintian desktop-file-utils)
+# What the desktop tests need (label gtk): a virtual display, a D-Bus session
+# with the accessibility bus, Debian's pyatspi, and screenshots.
+QV_GTK_TEST_PACKAGES=(xvfb xauth dbus dbus-daemon dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0
+                      imagemagick)
 
 # What the Wine tests need on top of the cross compiler (scripts/wine-env).
 QV_WINE_PACKAGES=(wine wine64 xvfb xauth x11-utils imagemagick locales)

@@ -12,7 +12,9 @@
 #include <system_error>
 
 #include "filedialog/CmnDialogEx.h"
+#include "filedialog/gtk/gtk_chooser.h"
 #include "filedialog/xdg.h"
+#include "support/gtk/gtk_frontend.h"
 #include "support/text.h"
 
 namespace fs = std::filesystem;
@@ -559,6 +561,10 @@ thread_local uint32_t TerminalPlatform::lastError_ = 0;
 
 }  // namespace
 
-std::shared_ptr<ChooserPlatform> MakeNativeChooserPlatform() { return std::make_shared<TerminalPlatform>(); }
+std::shared_ptr<ChooserPlatform> MakeNativeChooserPlatform() {
+  auto terminal = std::make_shared<TerminalPlatform>();
+  if (GtkFrontEndActive()) return MakeGtkChooserPlatform(terminal);
+  return terminal;
+}
 
 }  // namespace qv

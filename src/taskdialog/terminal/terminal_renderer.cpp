@@ -18,6 +18,8 @@
 #include "support/terminalkeys.h"
 #include "support/text.h"
 #include "support/ui.h"
+#include "support/gtk/gtk_frontend.h"
+#include "taskdialog/gtk/gtk_renderer.h"
 #include "taskdialog/install.h"
 #include "taskdialog/terminal/terminal_frame.h"
 
@@ -802,13 +804,19 @@ DialogLayer& TerminalDialogLayer() {
 TaskDialogPlatform& DefaultTdPlatform() { return TerminalDialogLayer(); }
 
 void InstallDialogLayer() {
+  const char* name = program_invocation_short_name;
+  const std::string title = name ? name : "";
+  // The desktop front end is GTK: asked whether it starts only when the run
+  // has no terminal and no script behind it, or when QV_UI asks for it.
+  if (!RegisteredDesktopFrontEnd())
+    RegisterDesktopFrontEnd({[title] { return StartGtkFrontEnd(title); },
+                             [title] { InstallGtkDialogLayer(title); }});
   if (RunFrontEnd() == FrontEnd::Desktop) {
     RegisteredDesktopFrontEnd()->install();
     return;
   }
   DialogLayer& layer = TerminalDialogLayer();
-  const char* name = program_invocation_short_name;
-  layer.SetProgramTitle(name ? name : "");
+  layer.SetProgramTitle(title);
   SetTdPlatform(&layer);
   SetPrompts(&layer);
 }
