@@ -70,6 +70,11 @@ void HoldClosedStandardDescriptors() {
   }
 }
 
+// Before anything else of the process: the desktop front end's start (asked
+// before the first dialog) opens descriptors of its own, which would
+// otherwise take a closed standard descriptor's number.
+[[gnu::constructor]] void HoldAtProcessStart() { HoldClosedStandardDescriptors(); }
+
 }  // namespace
 
 namespace mainplatform {
