@@ -28,6 +28,19 @@ def parents(key):
     return ["\\".join(parts[:n]) for n in range(len(parts) - 1, 2, -1)]
 
 
+def shared_keys(data):
+    """Every key above the verbs' keys, shallowest first."""
+    keys = []
+    for c in data["commands"]:
+        keys += [k for k in reversed(parents(c["key"])) if k not in keys]
+    return sorted(keys, key=lambda k: k.count("\\"))
+
+
+def marker(key):
+    """The value of the uninstall entry that says the installation made the key."""
+    return nsis("QuorvelCreated:" + key)
+
+
 def macros(data):
     out = ["; Generated from commands.json by make-nsis.py: edit the list, not this file.", ""]
 
@@ -57,7 +70,17 @@ def macros(data):
         out.append('  Delete "$SMPROGRAMS\\%s.lnk"' % p["shortcut"])
     out += ["!macroend", ""]
 
+    # Which of the keys above ours are new, found before anything is written;
+    # QV_MARK_CREATED_KEYS records them once the uninstall entry exists, so
+    # the uninstaller removes those and leaves the ones it found.
+    shared = shared_keys(data)
     out.append("!macro QV_WRITE_VERBS")
+    for i, key in enumerate(shared):
+        out += ["  ClearErrors",
+                "  EnumRegKey $R%d HKCU %s 0" % (i, nsis(key)),
+                "  StrCpy $R%d 0" % i,
+                "  IfErrors 0 +2",
+                "  StrCpy $R%d 1" % i]
     for c in data["commands"]:
         key = nsis(c["key"])
         exe = installed(c["program"])
@@ -73,14 +96,23 @@ def macros(data):
                    % (nsis(c["key"] + "\\command"), exe, prefix))
     out += ["!macroend", ""]
 
-    out.append("!macro QV_REMOVE_VERBS")
-    shared = []
+    # After QV_WRITE_VERBS, with the uninstall entry's key as argument.
+    out.append("!macro QV_MARK_CREATED_KEYS ENTRY")
+    for i, key in enumerate(shared):
+        out += ['  StrCmp $R%d 1 0 +2' % i,
+                '  WriteRegDWORD HKCU "${ENTRY}" %s 1' % marker(key)]
+    out += ["!macroend", ""]
+
+    # Before the uninstall entry is deleted, with its key as argument.
+    out.append("!macro QV_REMOVE_VERBS ENTRY")
     for c in data["commands"]:
         out.append("  DeleteRegKey HKCU %s" % nsis(c["key"]))
-        shared += [k for k in parents(c["key"]) if k not in shared]
-    # The keys above ours go only when nothing else is left in them.
-    for key in sorted(shared, key=lambda k: -k.count("\\")):
-        out.append("  DeleteRegKey /ifempty HKCU %s" % nsis(key))
+    # The keys above ours go only when the installation made them and nothing
+    # else has come into them since.
+    for key in reversed(shared):
+        out += ['  ReadRegDWORD $R0 HKCU "${ENTRY}" %s' % marker(key),
+                "  StrCmp $R0 1 0 +2",
+                "  DeleteRegKey /ifempty HKCU %s" % nsis(key)]
     out += ["!macroend", ""]
     return "\r\n".join(out) + "\r\n"
 

@@ -101,6 +101,7 @@ Section "Quorvel"
   ${If} $0 == 1
     WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PROGRAMS}" 1
   ${EndIf}
+  !insertmacro QV_MARK_CREATED_KEYS "${QV_UNINSTALL_KEY}"
   ; In KiB, what the folder holds now.
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
   WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "EstimatedSize" $1
@@ -117,7 +118,7 @@ Section "Uninstall"
     RMDir "$LOCALAPPDATA\Programs"
   ${EndIf}
   !insertmacro QV_REMOVE_SHORTCUTS
-  !insertmacro QV_REMOVE_VERBS
+  !insertmacro QV_REMOVE_VERBS "${QV_UNINSTALL_KEY}"
   ; Last, so an interrupted uninstallation can be run again from the list.
   DeleteRegKey HKCU "${QV_UNINSTALL_KEY}"
   !insertmacro QV_NOTIFY_SHELL

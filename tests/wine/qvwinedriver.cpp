@@ -235,8 +235,9 @@ class Runner {
     // Every step below acts on the current window.
     if (!current_) return L"aucune fenêtre courante (une étape « window » doit précéder)";
     if (verb == L"expect")
-      return WaitFor([&] { return HasText(current_, arg); }) ? L""
-                                                            : L"texte « " + arg + L" » absent";
+      return WaitWhileRunning([&] { return HasText(current_, arg); })
+                 ? L""
+                 : L"texte « " + arg + L" » absent" + EndedNote();
     if (verb == L"texts") {
       Write(Describe(current_));
       return {};
@@ -266,6 +267,23 @@ class Runner {
       if (GetTickCount() - begin >= timeoutMs_) return false;
       Sleep(kPollMs);
     }
+  }
+
+  // WaitFor for what only a running program can bring: gives up as soon as
+  // the program has ended (a crash need not wait for the timeout).
+  template <class Pred>
+  bool WaitWhileRunning(Pred ready) {
+    bool met = false;
+    WaitFor([&] { return (met = ready()) || Ended(); });
+    return met;
+  }
+  bool Ended() const {
+    return g_program.hProcess && WaitForSingleObject(g_program.hProcess, 0) == WAIT_OBJECT_0;
+  }
+  std::wstring EndedNote() const {
+    DWORD code = 0;
+    if (!Ended() || !GetExitCodeProcess(g_program.hProcess, &code)) return {};
+    return L" (le programme s'est terminé, code " + std::to_wstring(code) + L")";
   }
 
   std::wstring Start(const std::wstring& commandLine) {
@@ -334,7 +352,7 @@ class Runner {
       text = Trim(arg.substr(bar + 3));
     }
     HWND found = nullptr;
-    bool ok = WaitFor([&] {
+    bool ok = WaitWhileRunning([&] {
       for (HWND w : ProgramWindows()) {
         // A modal box disables the window it covers, so the enabled one
         // is the one the user is looking at.
@@ -345,7 +363,9 @@ class Runner {
       }
       return false;
     });
-    if (!ok) return L"pas de fenêtre « " + title + L" »" + (text.empty() ? L"" : L" avec « " + text + L" »");
+    if (!ok)
+      return L"pas de fenêtre « " + title + L" »" + (text.empty() ? L"" : L" avec « " + text + L" »") +
+             EndedNote();
     current_ = found;
     return {};
   }

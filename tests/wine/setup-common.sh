@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# What the cases on the setup program share (case-setup.sh, case-registry.sh):
+# What the cases on the setup program share (case-installer.sh, case-registry.sh):
 # the built setup program, registry exports read as text, and an
 # uninstallation run the way the Apps list runs it. Sourced by those cases.
 
