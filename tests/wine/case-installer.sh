@@ -115,13 +115,6 @@ make_source() {
   printf 'Prix : 10 €, l’été 🎉\n' >"$1/Lisez-moi $2.txt"
   head -c 200000 /dev/urandom >"$1/Sous-dossier $2/données.bin"
 }
-same_tree() {
-  local out="$WORK/check.$RANDOM"
-  7zz t ${3:+"-p$3"} "$1" >"$WORK/7zz.log" 2>&1 || fail "7zz t rejects $1: $(cat "$WORK/7zz.log")"
-  7zz x ${3:+"-p$3"} -o"$out" "$1" >"$WORK/7zz.log" 2>&1 || fail "7zz x fails on $1"
-  diff -r "$out" "$2" >"$WORK/diff.log" 2>&1 || fail "the archive $1 differs from $2: $(cat "$WORK/diff.log")"
-  rm -rf "$out"
-}
 # zip_folder <folder> <archive>: an archive made by another tool (UTF-8 names).
 zip_folder() {
   python3 - "$1" "$2" <<'PY'
