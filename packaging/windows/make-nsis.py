@@ -23,9 +23,10 @@ def installed(program):
 
 
 def parents(key):
-    """The keys above a verb's key, deepest first, up to Software\\Classes."""
+    """The keys above a verb's key, deepest first, Software\\Classes included
+    (Windows always has it; a fresh Wine prefix does not)."""
     parts = key.split("\\")
-    return ["\\".join(parts[:n]) for n in range(len(parts) - 1, 2, -1)]
+    return ["\\".join(parts[:n]) for n in range(len(parts) - 1, 1, -1)]
 
 
 def shared_keys(data):

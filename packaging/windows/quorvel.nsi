@@ -20,11 +20,14 @@ ManifestDPIAware true
 !include LogicLib.nsh
 !include "${QV_VERBS}"
 
-!define QV_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel"
+!define QV_UNINSTALL_LIST "Software\Microsoft\Windows\CurrentVersion\Uninstall"
+!define QV_UNINSTALL_KEY "${QV_UNINSTALL_LIST}\Quorvel"
 !define QV_UNINSTALLER "uninstall.exe"
 ; Set in the uninstall entry when the installation created
 ; %LOCALAPPDATA%\Programs, so the uninstaller takes away only what came with it.
 !define QV_CREATED_PROGRAMS "QuorvelCreatedProgramsFolder"
+; The same for the key of the uninstall entries, which a new profile may lack.
+!define QV_CREATED_LIST "QuorvelCreated:${QV_UNINSTALL_LIST}"
 
 Name "Quorvel"
 Caption "Installation de Quorvel ${QV_VERSION}"
@@ -81,6 +84,13 @@ Section "Quorvel"
   ${If} $1 == 1
     StrCpy $0 1
   ${EndIf}
+  ClearErrors
+  EnumRegKey $4 HKCU "${QV_UNINSTALL_LIST}" 0
+  ${If} ${Errors}
+    StrCpy $4 1
+  ${Else}
+    StrCpy $4 0
+  ${EndIf}
 
   SetOutPath "$INSTDIR"
   !insertmacro QV_INSTALL_FILES
@@ -101,6 +111,9 @@ Section "Quorvel"
   ${If} $0 == 1
     WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PROGRAMS}" 1
   ${EndIf}
+  ${If} $4 == 1
+    WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_LIST}" 1
+  ${EndIf}
   !insertmacro QV_MARK_CREATED_KEYS "${QV_UNINSTALL_KEY}"
   ; In KiB, what the folder holds now.
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
@@ -110,6 +123,7 @@ SectionEnd
 
 Section "Uninstall"
   ReadRegDWORD $0 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PROGRAMS}"
+  ReadRegDWORD $1 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_LIST}"
   !insertmacro QV_REMOVE_FILES
   Delete "$INSTDIR\${QV_UNINSTALLER}"
   ; Only when empty: what the user put there stays.
@@ -121,5 +135,8 @@ Section "Uninstall"
   !insertmacro QV_REMOVE_VERBS "${QV_UNINSTALL_KEY}"
   ; Last, so an interrupted uninstallation can be run again from the list.
   DeleteRegKey HKCU "${QV_UNINSTALL_KEY}"
+  ${If} $1 == 1
+    DeleteRegKey /ifempty HKCU "${QV_UNINSTALL_LIST}"
+  ${EndIf}
   !insertmacro QV_NOTIFY_SHELL
 SectionEnd

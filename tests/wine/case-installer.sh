@@ -267,4 +267,4 @@ uninstall_as_listed
 [ ! -e "$install_dir" ] || fail "the installation folder is still there: $(ls -A "$install_dir")"
 for f in "$start_menu"/Quorvel*.lnk; do [ ! -e "$f" ] || fail "left in the Start menu: $f"; done
 export_key "$WORK/classes.reg" 'HKEY_CURRENT_USER\Software\Classes'
-check_registry removed "$WORK/classes.reg" 'HKEY_CURRENT_USER\Software\Classes' || fail "the context-menu commands after the uninstallation"
+check_registry removed "$WORK/classes.reg" || fail "the context-menu commands after the uninstallation"

@@ -13,8 +13,7 @@ Usage:
   check_registry.py value <export.reg> <key> <value name>
       prints one value (UTF-8)
   check_registry.py same <before.reg> <after.reg>
-      both exports hold the same keys and values (what Wine itself keeps
-      changing aside)
+      both exports hold the same keys and values
   check_registry.py uninstall-entry <export.reg> <install dir> <version> <KiB>
       the entry of the Apps list is complete; <KiB> is the size of the files
 Exit status 0 when the state matches, 1 with the differences listed.
@@ -89,18 +88,9 @@ def compare(found, want):
     return problems
 
 
-# Written by Wine on its own as programs run (window placement, the shell's
-# caches, the time zone refresh), whoever runs.
-VOLATILE = ()
-
-
 def same(before, after):
-    def keep(key):
-        return not any(key.lower().startswith(v.lower()) for v in VOLATILE)
     problems = []
     for key in sorted(set(before) | set(after)):
-        if not keep(key):
-            continue
         if key not in after:
             problems.append("key removed: " + key)
         elif key not in before:
