@@ -10,6 +10,10 @@
 //                        it becomes the current program, the one the steps below act on
 //   program <n>          makes the n-th (1-based) program started the current one
 //   absent <ms>          fails if the current program shows a window within <ms>
+//   any <title> [| <text>]    like window, among every program still running; the
+//                        program that shows it becomes the current one
+//   others-absent <ms>   fails if a running program other than the current one shows
+//                        a window within <ms>
 //   kill                 ends the current program at once, as a crash would
 //   window <title>       waits for an enabled visible top-level window of the program
 //                        with exactly this title; it becomes the current window.
@@ -94,18 +98,25 @@ std::vector<HWND> Children(HWND parent) {
   return found;
 }
 
-std::vector<HWND> ProgramWindows() {
-  std::vector<HWND> found;
+std::vector<HWND> ProgramWindows(DWORD program = g_program.dwProcessId) {
+  struct Search {
+    DWORD pid;
+    std::vector<HWND> found;
+  } search{program, {}};
   EnumWindows(
-      [](HWND hwnd, LPARAM list) -> BOOL {
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);
-        if (pid == g_program.dwProcessId && IsWindowVisible(hwnd))
-          reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+        if (pid == s->pid && IsWindowVisible(hwnd)) s->found.push_back(hwnd);
         return TRUE;
       },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool Running(const PROCESS_INFORMATION& p) {
+  return WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 // The dialog's own text and every child's, the way a person reads the window.
@@ -231,7 +242,9 @@ class Runner {
                  ? L""
                  : L"le fichier " + arg + L" n'est pas apparu";
     if (verb == L"exit") return Exit(arg);
-    if (verb == L"window") return FindWindowStep(arg);
+    if (verb == L"window") return FindWindowStep(arg, false);
+    if (verb == L"any") return FindWindowStep(arg, true);
+    if (verb == L"others-absent") return OthersAbsent(static_cast<DWORD>(std::stoul(arg)));
     // Every step below acts on the current window.
     if (!current_) return L"aucune fenêtre courante (une étape « window » doit précéder)";
     if (verb == L"expect")
@@ -344,7 +357,20 @@ class Runner {
     return {};
   }
 
-  std::wstring FindWindowStep(const std::wstring& arg) {
+  std::wstring OthersAbsent(DWORD ms) {
+    DWORD begin = GetTickCount();
+    do {
+      for (const auto& other : g_started) {
+        if (other.dwProcessId == g_program.dwProcessId || !Running(other)) continue;
+        std::vector<HWND> shown = ProgramWindows(other.dwProcessId);
+        if (!shown.empty()) return L"un autre programme montre une fenêtre :\n" + Describe(shown.front());
+      }
+      Sleep(kPollMs);
+    } while (GetTickCount() - begin < ms);
+    return {};
+  }
+
+  std::wstring FindWindowStep(const std::wstring& arg, bool anyProgram) {
     std::wstring title = arg, text;
     size_t bar = arg.find(L" | ");
     if (bar != std::wstring::npos) {
@@ -352,20 +378,29 @@ class Runner {
       text = Trim(arg.substr(bar + 3));
     }
     HWND found = nullptr;
-    bool ok = WaitWhileRunning([&] {
-      for (HWND w : ProgramWindows()) {
+    PROCESS_INFORMATION owner = g_program;
+    auto shows = [&](const PROCESS_INFORMATION& program) {
+      for (HWND w : ProgramWindows(program.dwProcessId)) {
         // A modal box disables the window it covers, so the enabled one
         // is the one the user is looking at.
         if (IsWindowEnabled(w) && WindowText(w) == title && (text.empty() || HasText(w, text))) {
           found = w;
+          owner = program;
           return true;
         }
       }
       return false;
-    });
+    };
+    bool ok = anyProgram ? WaitFor([&] {
+      for (const auto& program : g_started)
+        if (Running(program) && shows(program)) return true;
+      return false;
+    })
+                         : WaitWhileRunning([&] { return shows(g_program); });
     if (!ok)
       return L"pas de fenêtre « " + title + L" »" + (text.empty() ? L"" : L" avec « " + text + L" »") +
              EndedNote();
+    g_program = owner;
     current_ = found;
     return {};
   }
