@@ -23,9 +23,10 @@ ManifestDPIAware true
 !define QV_UNINSTALL_LIST "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 !define QV_UNINSTALL_KEY "${QV_UNINSTALL_LIST}\Quorvel"
 !define QV_UNINSTALLER "uninstall.exe"
-; Set in the uninstall entry when the installation created
-; %LOCALAPPDATA%\Programs, so the uninstaller takes away only what came with it.
-!define QV_CREATED_PROGRAMS "QuorvelCreatedProgramsFolder"
+; Set in the uninstall entry when the installation created the folder above
+; its own (%LOCALAPPDATA%\Programs on a new profile), so the uninstaller takes
+; away only what came with it.
+!define QV_CREATED_PARENT "QuorvelCreatedParentFolder"
 ; The same for the key of the uninstall entries, which a new profile may lack.
 !define QV_CREATED_LIST "QuorvelCreated:${QV_UNINSTALL_LIST}"
 
@@ -74,13 +75,14 @@ Function un.onInit
 FunctionEnd
 
 Section "Quorvel"
-  ${IfNot} ${FileExists} "$LOCALAPPDATA\Programs\*.*"
+  ${GetParent} "$INSTDIR" $5
+  ${IfNot} ${FileExists} "$5\*.*"
     StrCpy $0 1
   ${Else}
     StrCpy $0 0
   ${EndIf}
   ; A reinstallation keeps what the first one recorded.
-  ReadRegDWORD $1 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PROGRAMS}"
+  ReadRegDWORD $1 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PARENT}"
   ${If} $1 == 1
     StrCpy $0 1
   ${EndIf}
@@ -109,7 +111,7 @@ Section "Quorvel"
   WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "NoRepair" 1
   ${If} $0 == 1
-    WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PROGRAMS}" 1
+    WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PARENT}" 1
   ${EndIf}
   ${If} $4 == 1
     WriteRegDWORD HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_LIST}" 1
@@ -122,14 +124,15 @@ Section "Quorvel"
 SectionEnd
 
 Section "Uninstall"
-  ReadRegDWORD $0 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PROGRAMS}"
+  ReadRegDWORD $0 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_PARENT}"
   ReadRegDWORD $1 HKCU "${QV_UNINSTALL_KEY}" "${QV_CREATED_LIST}"
   !insertmacro QV_REMOVE_FILES
   Delete "$INSTDIR\${QV_UNINSTALLER}"
   ; Only when empty: what the user put there stays.
   RMDir "$INSTDIR"
   ${If} $0 == 1
-    RMDir "$LOCALAPPDATA\Programs"
+    ${GetParent} "$INSTDIR" $5
+    RMDir "$5"
   ${EndIf}
   !insertmacro QV_REMOVE_SHORTCUTS
   !insertmacro QV_REMOVE_VERBS "${QV_UNINSTALL_KEY}"
