@@ -7,7 +7,8 @@ QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 QV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libarchive-dev libglib2.0-dev libgtk-4-dev libadwaita-1-dev)
 # Extra packages the test suites and the Windows cross build need.
 QV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev python3 7zip zip unzip libarchive-tools
-                  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev time zlib1g-dev)
+                  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev time zlib1g-dev
+                  nsis)
 
 # What the Debian package needs to be built and checked (scripts/build-deb, label package).
 QV_PACKAGE_PACKAGES=(dpkg-dev fakeroot lintian desktop-file-utils)

@@ -19,16 +19,6 @@ make_folder() {
   seq 1 20000 >"$1/Été/nombres.txt"
 }
 
-# same_tree <archive> <folder> [password]: 7-Zip finds the archive sound and
-# its content equal to the folder.
-same_tree() {
-  local out="$WORK/check.$RANDOM"
-  7zz t ${3:+"-p$3"} "$1" >"$WORK/7zz.log" 2>&1 || fail "7zz t rejects $1: $(cat "$WORK/7zz.log")"
-  7zz x ${3:+"-p$3"} -o"$out" "$1" >"$WORK/7zz.log" 2>&1 || fail "7zz x fails on $1"
-  diff -r "$out" "$2" >"$WORK/diff.log" 2>&1 || fail "the archive $1 differs from $2: $(cat "$WORK/diff.log")"
-  rm -rf "$out"
-}
-
 # --- Plain: no question, the archive beside the folder, the parent opened.
 src="$WORK/Photos d'été §1"
 make_folder "$src"

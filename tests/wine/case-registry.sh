@@ -1,44 +1,58 @@
 # shellcheck shell=bash
-# The context-menu commands of the Windows installer, applied and removed under
-# Wine through the .reg files made from the installer's own list, then read
-# back from the registry. Sourced by run-wine-test.
+# The context-menu commands of the setup program in a folder of the user's
+# choice (blanks and parentheses, the way "Program Files (x86)" looks), over
+# an older installation whose files carry the Mark of the Web as the former
+# PowerShell scripts copied them; then removed, leaving other programs' keys
+# and values alone. Sourced by run-wine-test.
 
-pkg="$ROOT/packaging/windows"
-# A folder with blanks and parentheses, the way "Program Files (x86)" looks.
-install_dir='C:\Quorvel essai (x)\Programs\Quorvel'
+. "$HERE/setup-common.sh"
+need_setup
+install_win='C:\Quorvel essai (x)\Programs\Quorvel'
+root_dir="$WINEPREFIX/drive_c/Quorvel essai (x)"
+install_dir="$root_dir/Programs/Quorvel"
+classes='HKEY_CURRENT_USER\Software\Classes'
+zip_key="$classes\\SystemFileAssociations\\.zip"
 
-# Windows PowerShell 5.1 reads a script without a byte-order mark in the ANSI
-# code page, which would garble "§" and every accent.
-for f in Install-Quorvel.ps1 Uninstall-Quorvel.ps1; do
-  [ "$(head -c 3 "$pkg/$f" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "$f is not UTF-8 with BOM"
+mkdir -p "$install_dir"
+for f in Quorvelpack.exe Quorvelunpack.exe; do
+  printf 'ancienne version\n' >"$install_dir/$f"
+  printf '[ZoneTransfer]\r\nZoneId=3\r\n' >"$install_dir/$f:Zone.Identifier"
+done
+# Someone else's command, and a value of another program on a key above ours.
+qv_wine reg add "$classes\\Directory\\shell\\AutreOutil\\command" /ve /d 'autre.exe "%1"' /f \
+  >/dev/null || fail "reg add"
+qv_wine reg add "$zip_key" /v PerceivedType /d compressed /f >/dev/null || fail "reg add"
+
+# /D= takes the rest of the command line, blanks included, unquoted.
+cat >"$WORK/install.txt" <<STEPS
+watchdog 90000
+timeout 60000
+start "$(qv_wine_path "$SETUP_EXE")" /S /D=$install_win
+exit 0
+STEPS
+run_driver "$WORK/install.txt" || fail "the silent installation into $install_win"
+
+export_key "$WORK/installed.reg" "$classes"
+check_registry installed "$WORK/installed.reg" "$install_win" || fail "the installed commands differ (see above)"
+# reg.exe sees them too, as Explorer would.
+qv_wine reg query "$zip_key\\shell\\QuorvelunpackExtract\\command" /ve \
+  | grep -qF "\"$install_win\\Quorvelunpack.exe\" \"%1\"" || fail "reg query of the extract command"
+for f in Quorvelpack.exe Quorvelunpack.exe; do
+  cmp -s "$install_dir/$f" "$PROGRAMS/$f" || fail "$f was not replaced"
+  [ ! -e "$install_dir/$f:Zone.Identifier" ] || fail "$f keeps the Mark of the Web of the older copy"
 done
 
-python3 "$pkg/make-reg.py" "$install_dir" "$WORK" || fail "make-reg.py"
-classes='HKEY_CURRENT_USER\Software\Classes'
-export_classes() {
-  rm -f "$WORK/export.reg"
-  qv_wine regedit /E "$(qv_wine_path "$WORK/export.reg")" "$classes" >/dev/null ||
-    fail "regedit /E"
-  cp "$WORK/export.reg" "$ARTIFACTS/registry-$1.reg"
-}
-
-# Someone else's command beside ours must survive the uninstallation.
-qv_wine reg add 'HKCU\Software\Classes\Directory\shell\AutreOutil\command' /ve /d 'autre.exe "%1"' /f \
-  >/dev/null || fail "reg add"
-
-qv_wine regedit /S "$(qv_wine_path "$WORK/install.reg")" || fail "regedit install.reg"
-export_classes installed
-python3 "$HERE/check_registry.py" installed "$WORK/export.reg" "$install_dir" ||
-  fail "the installed commands differ (see above)"
-# reg.exe sees them too, as Explorer would.
-qv_wine reg query 'HKCU\Software\Classes\SystemFileAssociations\.zip\shell\QuorvelunpackExtract\command' /ve \
-  | grep -qF "\"$install_dir\\Quorvelunpack.exe\" \"%1\"" || fail "reg query of the extract command"
-
-qv_wine regedit /S "$(qv_wine_path "$WORK/uninstall.reg")" || fail "regedit uninstall.reg"
-export_classes removed
-python3 "$HERE/check_registry.py" removed "$WORK/export.reg" "$install_dir" ||
+uninstall_as_listed
+export_key "$WORK/removed.reg" "$classes"
+check_registry removed "$WORK/removed.reg" "$classes\\Directory\\shell\\AutreOutil\\command" "$zip_key" ||
   fail "the uninstallation left or removed keys (see above)"
-if qv_wine reg query 'HKCU\Software\Classes\Directory\shell\QuorvelpackCompress' >/dev/null 2>&1; then
+[ "$(check_registry value "$WORK/removed.reg" "$zip_key" PerceivedType)" = compressed ] ||
+  fail "the uninstallation took another program's value"
+if qv_wine reg query "$classes\\Directory\\shell\\QuorvelpackCompress" >/dev/null 2>&1; then
   fail "reg query still finds QuorvelpackCompress"
 fi
-qv_wine reg delete 'HKCU\Software\Classes\Directory\shell\AutreOutil' /f >/dev/null
+[ ! -e "$install_dir" ] || fail "the installation folder is still there: $(ls -A "$install_dir")"
+
+qv_wine reg delete "$classes\\Directory\\shell\\AutreOutil" /f >/dev/null
+qv_wine reg delete "$zip_key" /v PerceivedType /f >/dev/null
+rm -rf "$root_dir"

@@ -6,7 +6,15 @@
 // One step per line; blank lines and lines starting with ';' are skipped.
 //   watchdog <ms>        ends everything (exit 3) when the whole script takes longer
 //   timeout <ms>         limit of each following waiting step (default 15000)
-//   start <command line> starts the program under test (the first word is the program)
+//   start <command line> starts the program under test (the first word is the program);
+//                        it becomes the current program, the one the steps below act on
+//   program <n>          makes the n-th (1-based) program started the current one
+//   absent <ms>          fails if the current program shows a window within <ms>
+//   any <title> [| <text>]    like window, among every program still running; the
+//                        program that shows it becomes the current one
+//   others-absent <ms>   fails if a running program other than the current one shows
+//                        a window within <ms>
+//   kill                 ends the current program at once, as a crash would
 //   window <title>       waits for an enabled visible top-level window of the program
 //                        with exactly this title; it becomes the current window.
 //   window <title> | <text>   the same, and one of its texts must contain <text>
@@ -17,7 +25,8 @@
 //   click-id <id>        BM_CLICK on the child with this control id (IDYES is 6, IDNO 7
 //                        in a message box, whatever the language of its labels)
 //   settext <class> <n> <text>  WM_SETTEXT on the n-th (1-based) child of that class
-//   screenshot <name>    asks the script outside for a picture: writes the current
+//   screenshot <name>    once the current window has settled (its children stable and
+//                        painted), asks the script outside for a picture: writes the
 //                        window's rectangle "x y width height" to <exchange>\<name>.request
 //                        and waits for <exchange>\<name>.done
 //   signal <file>        creates the file (lets a script outside act)
@@ -43,7 +52,8 @@
 namespace {
 
 constexpr DWORD kPollMs = 50;
-PROCESS_INFORMATION g_program{};
+PROCESS_INFORMATION g_program{};  // the current program
+std::vector<PROCESS_INFORMATION> g_started;
 DWORD g_watchdogMs = 0;
 
 void Write(const std::wstring& text) {
@@ -88,18 +98,25 @@ std::vector<HWND> Children(HWND parent) {
   return found;
 }
 
-std::vector<HWND> ProgramWindows() {
-  std::vector<HWND> found;
+std::vector<HWND> ProgramWindows(DWORD program = g_program.dwProcessId) {
+  struct Search {
+    DWORD pid;
+    std::vector<HWND> found;
+  } search{program, {}};
   EnumWindows(
-      [](HWND hwnd, LPARAM list) -> BOOL {
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);
-        if (pid == g_program.dwProcessId && IsWindowVisible(hwnd))
-          reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+        if (pid == s->pid && IsWindowVisible(hwnd)) s->found.push_back(hwnd);
         return TRUE;
       },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool Running(const PROCESS_INFORMATION& p) {
+  return WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 // The dialog's own text and every child's, the way a person reads the window.
@@ -129,8 +146,9 @@ std::wstring DescribeProgram() {
 }
 
 [[noreturn]] void Finish(int status) {
-  if (g_program.hProcess && WaitForSingleObject(g_program.hProcess, 0) == WAIT_TIMEOUT)
-    TerminateProcess(g_program.hProcess, 99);
+  for (const auto& started : g_started)
+    if (WaitForSingleObject(started.hProcess, 0) == WAIT_TIMEOUT)
+      TerminateProcess(started.hProcess, 99);
   ExitProcess(static_cast<UINT>(status));
 }
 
@@ -199,6 +217,20 @@ class Runner {
       return {};
     }
     if (verb == L"start") return Start(arg);
+    if (verb == L"program") {
+      size_t n = std::stoul(arg);
+      if (n < 1 || n > g_started.size()) return L"pas de programme numéro " + arg;
+      g_program = g_started[n - 1];
+      current_ = nullptr;
+      return {};
+    }
+    if (verb == L"absent") return Absent(static_cast<DWORD>(std::stoul(arg)));
+    if (verb == L"kill") {
+      if (!g_program.hProcess || !TerminateProcess(g_program.hProcess, 98))
+        return L"le programme n'a pas pu être arrêté";
+      WaitForSingleObject(g_program.hProcess, timeoutMs_);
+      return {};
+    }
     if (verb == L"signal") {
       HANDLE f = CreateFileW(arg.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
       if (f == INVALID_HANDLE_VALUE) return L"impossible de créer " + arg;
@@ -210,12 +242,15 @@ class Runner {
                  ? L""
                  : L"le fichier " + arg + L" n'est pas apparu";
     if (verb == L"exit") return Exit(arg);
-    if (verb == L"window") return FindWindowStep(arg);
+    if (verb == L"window") return FindWindowStep(arg, false);
+    if (verb == L"any") return FindWindowStep(arg, true);
+    if (verb == L"others-absent") return OthersAbsent(static_cast<DWORD>(std::stoul(arg)));
     // Every step below acts on the current window.
     if (!current_) return L"aucune fenêtre courante (une étape « window » doit précéder)";
     if (verb == L"expect")
-      return WaitFor([&] { return HasText(current_, arg); }) ? L""
-                                                            : L"texte « " + arg + L" » absent";
+      return WaitWhileRunning([&] { return HasText(current_, arg); })
+                 ? L""
+                 : L"texte « " + arg + L" » absent" + EndedNote();
     if (verb == L"texts") {
       Write(Describe(current_));
       return {};
@@ -247,6 +282,23 @@ class Runner {
     }
   }
 
+  // WaitFor for what only a running program can bring: gives up as soon as
+  // the program has ended (a crash need not wait for the timeout).
+  template <class Pred>
+  bool WaitWhileRunning(Pred ready) {
+    bool met = false;
+    WaitFor([&] { return (met = ready()) || Ended(); });
+    return met;
+  }
+  bool Ended() const {
+    return g_program.hProcess && WaitForSingleObject(g_program.hProcess, 0) == WAIT_OBJECT_0;
+  }
+  std::wstring EndedNote() const {
+    DWORD code = 0;
+    if (!Ended() || !GetExitCodeProcess(g_program.hProcess, &code)) return {};
+    return L" (le programme s'est terminé, code " + std::to_wstring(code) + L")";
+  }
+
   std::wstring Start(const std::wstring& commandLine) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -254,7 +306,44 @@ class Runner {
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &si, &g_program))
       return L"impossible de démarrer (erreur " + std::to_wstring(GetLastError()) + L")";
+    g_started.push_back(g_program);
+    current_ = nullptr;
     return {};
+  }
+
+  std::wstring Absent(DWORD ms) {
+    DWORD begin = GetTickCount();
+    do {
+      std::vector<HWND> shown = ProgramWindows();
+      if (!shown.empty()) return L"une fenêtre est apparue :\n" + Describe(shown.front());
+      Sleep(kPollMs);
+    } while (GetTickCount() - begin < ms);
+    return {};
+  }
+
+  // Waits until the window looks as a person would see it: no child window
+  // added or removed for a while (the item chooser fills itself in after it
+  // appears), then every pending message and the repaint they cause handled.
+  void Settle() {
+    constexpr DWORD kStableMs = 400;
+    DWORD begin = GetTickCount(), stableSince = begin;
+    size_t count = Children(current_).size();
+    while (GetTickCount() - stableSince < kStableMs && GetTickCount() - begin < timeoutMs_) {
+      Sleep(kPollMs);
+      size_t now = Children(current_).size();
+      if (now != count) {
+        count = now;
+        stableSince = GetTickCount();
+      }
+    }
+    DWORD_PTR ignored = 0;
+    // A sent message is answered only when the program's thread is back in
+    // its message loop; the repaint asked for then comes before its next wait.
+    SendMessageTimeoutW(current_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    RedrawWindow(current_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    SendMessageTimeoutW(current_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    Sleep(250);
+    SendMessageTimeoutW(current_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
   }
 
   std::wstring Exit(const std::wstring& expected) {
@@ -268,7 +357,20 @@ class Runner {
     return {};
   }
 
-  std::wstring FindWindowStep(const std::wstring& arg) {
+  std::wstring OthersAbsent(DWORD ms) {
+    DWORD begin = GetTickCount();
+    do {
+      for (const auto& other : g_started) {
+        if (other.dwProcessId == g_program.dwProcessId || !Running(other)) continue;
+        std::vector<HWND> shown = ProgramWindows(other.dwProcessId);
+        if (!shown.empty()) return L"un autre programme montre une fenêtre :\n" + Describe(shown.front());
+      }
+      Sleep(kPollMs);
+    } while (GetTickCount() - begin < ms);
+    return {};
+  }
+
+  std::wstring FindWindowStep(const std::wstring& arg, bool anyProgram) {
     std::wstring title = arg, text;
     size_t bar = arg.find(L" | ");
     if (bar != std::wstring::npos) {
@@ -276,18 +378,29 @@ class Runner {
       text = Trim(arg.substr(bar + 3));
     }
     HWND found = nullptr;
-    bool ok = WaitFor([&] {
-      for (HWND w : ProgramWindows()) {
+    PROCESS_INFORMATION owner = g_program;
+    auto shows = [&](const PROCESS_INFORMATION& program) {
+      for (HWND w : ProgramWindows(program.dwProcessId)) {
         // A modal box disables the window it covers, so the enabled one
         // is the one the user is looking at.
         if (IsWindowEnabled(w) && WindowText(w) == title && (text.empty() || HasText(w, text))) {
           found = w;
+          owner = program;
           return true;
         }
       }
       return false;
-    });
-    if (!ok) return L"pas de fenêtre « " + title + L" »" + (text.empty() ? L"" : L" avec « " + text + L" »");
+    };
+    bool ok = anyProgram ? WaitFor([&] {
+      for (const auto& program : g_started)
+        if (Running(program) && shows(program)) return true;
+      return false;
+    })
+                         : WaitWhileRunning([&] { return shows(g_program); });
+    if (!ok)
+      return L"pas de fenêtre « " + title + L" »" + (text.empty() ? L"" : L" avec « " + text + L" »") +
+             EndedNote();
+    g_program = owner;
     current_ = found;
     return {};
   }
@@ -318,6 +431,7 @@ class Runner {
 
   std::wstring Screenshot(const std::wstring& name) {
     if (exchange_.empty()) return L"screenshot demande un dossier d'échange en argument";
+    Settle();
     RECT r{};
     GetWindowRect(current_, &r);
     std::wstring base = exchange_ + L"\\" + name;
