@@ -396,6 +396,19 @@ class E2E(unittest.TestCase):
         self.assertEqual(self.work_entries(), ["big"])
         self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
 
+    def test_a_reader_that_goes_away_cancels_cleanly(self):
+        # "Quorvelpack dossier | head": once the reader has gone, the next
+        # footer written raises SIGPIPE. The run stops as cancelled and takes
+        # its temporary archive with it instead of dying in the middle.
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=100)
+        p, out = self.start_writing(folder)
+        p.stdout.close()
+        code = p.wait(timeout=30)
+        self.assertEqual(code, 1, out.decode("utf-8", "replace"))
+        self.assertEqual(self.work_entries(), ["big"])
+        self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
+
     def test_pty_plain_run_shows_the_dialog(self):
         folder = os.path.join(self.work, "photos")
         make_folder(folder, big=40)

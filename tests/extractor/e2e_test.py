@@ -290,8 +290,10 @@ class LineMode(Base):
         dest = self.path("abime")
         self.assertFalse(os.path.exists(os.path.join(dest, "big.bin")))
 
-    def test_interrupt_cancels_without_partial_files(self):
-        # Zeros: a small archive that takes a while to write out.
+    def start_slow_extraction(self):
+        """A "#" run on an archive that takes a while to write out (zeros),
+        returned once the extraction is under way: the process, its archive
+        and what it printed so far."""
         big = self.path("src", "big.bin")
         os.makedirs(os.path.dirname(big))
         with open(big, "wb") as f:
@@ -312,16 +314,36 @@ class LineMode(Base):
                 if not chunk:
                     break
                 seen += chunk
-        proc.send_signal(signal.SIGINT)
-        out, _ = proc.communicate(timeout=TIMEOUT)
-        self.assertEqual(proc.returncode, 1, (seen + out).decode("utf-8", "replace"))
-        self.assertTrue(os.path.exists(archive))
+        return proc, archive, seen
+
+    def assert_no_partial_files(self):
         dest = self.path("gros")
         left = sorted(os.listdir(dest)) if os.path.isdir(dest) else []
         for name in left:
             self.assertIn(name, ("big.bin", "z_last.txt"))
         if "big.bin" in left:
             self.assertEqual(os.path.getsize(os.path.join(dest, "big.bin")), 768 << 20)
+
+    def test_interrupt_cancels_without_partial_files(self):
+        proc, archive, seen = self.start_slow_extraction()
+        proc.send_signal(signal.SIGINT)
+        out, _ = proc.communicate(timeout=TIMEOUT)
+        self.assertEqual(proc.returncode, 1, (seen + out).decode("utf-8", "replace"))
+        self.assertTrue(os.path.exists(archive))
+        self.assert_no_partial_files()
+
+    def test_a_reader_that_goes_away_cancels_cleanly(self):
+        # "Quorvelunpack #a.zip | head": the next footer raises SIGPIPE; the
+        # run ends as cancelled, keeps the archive and leaves no partial file.
+        proc, archive, seen = self.start_slow_extraction()
+        proc.stdout.close()
+        err = proc.stderr.read()
+        proc.stderr.close()
+        code = proc.wait(timeout=TIMEOUT)
+        self.assertEqual(code, 1, (seen + err).decode("utf-8", "replace"))
+        self.assertTrue(os.path.exists(archive))
+        self.assert_no_partial_files()
+
 
 
 class Hostile(Base):
