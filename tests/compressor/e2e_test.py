@@ -251,6 +251,21 @@ class E2E(unittest.TestCase):
             shutil.rmtree(folder)
             os.remove(folder + ".zip")
 
+    def test_a_name_that_holds_double_quotes(self):
+        # Quotes around a path go, but a Linux name may hold them itself: the
+        # folder named as it stands is the one compressed.
+        folder = os.path.join(self.work, 'Le "grand" projet')
+        make_folder(folder)
+        expected = tree(folder)
+        r = self.run_lines([folder])
+        self.assertEqual(r.code, 0, r.output)
+        self.assert_archive(folder + ".zip", expected)
+        os.remove(folder + ".zip")
+        r = self.run_lines(['"' + folder.replace('"', '') + '"'])
+        self.assertEqual(r.code, 2, r.output)
+        self.assertIn("Le dossier « " + folder.replace('"', '') + " » est introuvable.", r.output)
+        self.assertEqual(self.work_entries(), ['Le "grand" projet'])
+
     def test_a_typed_path_is_shown_escaped(self):
         typed = os.path.join(self.work, "absent\x1b]0;pwned\x07\x1b[2J")
         r = self.run_lines([], typed + "\n")

@@ -124,6 +124,16 @@ class LineMode(Base):
         self.check_sample(self.path("photos"))
         self.assertFalse(os.path.exists(archive))
 
+    def test_an_archive_name_that_holds_double_quotes(self):
+        # A Linux name may hold quotes: the archive named as it stands is
+        # extracted beside itself, and the "#" deletes that one.
+        archive = self.path('le "vrai" nom.zip')
+        self.info_zip(archive, self.sample_tree())
+        code, out = self.run_lines(["#" + archive])
+        self.assertEqual(code, 0, out)
+        self.check_sample(self.path('le "vrai" nom'))
+        self.assertFalse(os.path.exists(archive))
+
     def test_path_with_blanks_in_several_arguments(self):
         src = self.sample_tree()
         os.makedirs(self.path("mes archives"))
