@@ -331,6 +331,27 @@ class E2E(unittest.TestCase):
         self.assertEqual(r.output, "Impossible de créer un fichier dans le dossier de « " +
                          folder + ".zip ».\n")
 
+    def test_names_of_the_longest_lengths(self):
+        # 251 bytes still take ".zip" within the 255 of a name; from 252 on
+        # the archive cannot be named at all, which is said before anything is
+        # compressed rather than as a full disk after it.
+        for length in (240, 251, 252, 255):
+            name = "é" * (length // 2) + "x" * (length % 2)
+            folder = os.path.join(self.work, name)
+            make_folder(folder)
+            expected = tree(folder)
+            r = self.run_lines(["§" + folder], "Secret!1\nn\n")
+            if length <= 251:
+                self.assertEqual(r.code, 0, r.output)
+                self.assert_archive(folder + ".zip", expected, password="Secret!1")
+                os.remove(folder + ".zip")
+            else:
+                self.assertEqual(r.code, 2, r.output)
+                self.assertEqual(r.output, "Le nom de l'archive « " + folder +
+                                 ".zip » est trop long pour le système de fichiers.\n")
+            shutil.rmtree(folder)
+            self.assertEqual(self.work_entries(), [])
+
     def test_overwrite_then_sigterm_keeps_the_older_archive(self):
         folder = os.path.join(self.work, "big")
         make_folder(folder, big=100)
