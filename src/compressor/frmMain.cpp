@@ -47,7 +47,7 @@ void frmMain::Form_Load(const std::string& commandLine) {
   }
 
   // 5
-  std::erase(CommandText, '"');
+  CommandText = RemoveCommandQuotes(CommandText);
 
   // 6: nothing to compress (a cancelled chooser ends here).
   if (CommandText.empty()) EndRun(kExitCancelled);

@@ -36,6 +36,9 @@ struct Status {
 Status LinkStatus(const std::string& path);
 // Status of what the path designates (links followed).
 Status TargetStatus(const std::string& path);
+// True when the file system cannot hold a file of that name at all (a name
+// longer than its limit), whatever the rest of the path is.
+bool NameTooLong(const std::string& path);
 
 // Names in a folder, without "." and "..". False when it cannot be listed.
 bool ListFolder(const std::string& folder, std::vector<std::string>& names);

@@ -320,6 +320,12 @@ int32_t ZipEngine::PrepareArchive(const std::string& archivePath) {
     m.errorText = "Chemin d'archive invalide : « " + archivePath + " ».";
     return 0;
   }
+  // A name the file system cannot hold would only fail at the final rename,
+  // once the whole folder has been compressed.
+  if (fs::NameTooLong(path)) {
+    m.errorText = "Le nom de l'archive « " + path + " » est trop long pour le système de fichiers.";
+    return 0;
+  }
   // The folder must take a new file: try one now rather than fail at the end.
   {
     PendingFile probe(path);

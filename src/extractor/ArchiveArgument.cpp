@@ -1,7 +1,5 @@
 #include "extractor/ArchiveArgument.h"
 
-#include <algorithm>
-
 #include "support/text.h"
 
 namespace qv::unpack {
@@ -12,9 +10,7 @@ ArchiveArgument ReadArchiveArgument(std::string_view text) {
     arg.DeleteArchiveWhenDone = true;
     text.remove_prefix(1);
   }
-  arg.ArchivePath.reserve(text.size());
-  std::copy_if(text.begin(), text.end(), std::back_inserter(arg.ArchivePath),
-               [](char c) { return c != '"'; });
+  arg.ArchivePath = RemoveCommandQuotes(text);
   return arg;
 }
 

@@ -12,7 +12,7 @@
 namespace qv::unpack {
 
 struct ArchiveArgument {
-  std::string ArchivePath;  // no double-quote character left
+  std::string ArchivePath;  // no double-quote character left, unless the name holds them
   bool DeleteArchiveWhenDone = false;
 };
 

@@ -29,6 +29,12 @@ std::string GetParentFolder(std::string_view path, char sep = kPathSep);
 // The text after the last separator; the whole path when there is none.
 std::string GetFileName(std::string_view path, char sep = kPathSep);
 
+// The command line's double quotes removed wherever they stand: a path may
+// come quoted, whole or in parts. A Windows name cannot hold one; other
+// systems' names can, so there a text that names an existing file or folder
+// as it stands keeps its quotes.
+std::string RemoveCommandQuotes(std::string_view text);
+
 // True when the file's length can be read; every error gives false.
 bool FileExists(const std::string& path);
 // Deletes one file; every error is ignored.

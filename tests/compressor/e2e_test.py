@@ -251,6 +251,21 @@ class E2E(unittest.TestCase):
             shutil.rmtree(folder)
             os.remove(folder + ".zip")
 
+    def test_a_name_that_holds_double_quotes(self):
+        # Quotes around a path go, but a Linux name may hold them itself: the
+        # folder named as it stands is the one compressed.
+        folder = os.path.join(self.work, 'Le "grand" projet')
+        make_folder(folder)
+        expected = tree(folder)
+        r = self.run_lines([folder])
+        self.assertEqual(r.code, 0, r.output)
+        self.assert_archive(folder + ".zip", expected)
+        os.remove(folder + ".zip")
+        r = self.run_lines(['"' + folder.replace('"', '') + '"'])
+        self.assertEqual(r.code, 2, r.output)
+        self.assertIn("Le dossier « " + folder.replace('"', '') + " » est introuvable.", r.output)
+        self.assertEqual(self.work_entries(), ['Le "grand" projet'])
+
     def test_a_typed_path_is_shown_escaped(self):
         typed = os.path.join(self.work, "absent\x1b]0;pwned\x07\x1b[2J")
         r = self.run_lines([], typed + "\n")
@@ -315,6 +330,27 @@ class E2E(unittest.TestCase):
         self.assertEqual(r.code, 2, r.output)
         self.assertEqual(r.output, "Impossible de créer un fichier dans le dossier de « " +
                          folder + ".zip ».\n")
+
+    def test_names_of_the_longest_lengths(self):
+        # 251 bytes still take ".zip" within the 255 of a name; from 252 on
+        # the archive cannot be named at all, which is said before anything is
+        # compressed rather than as a full disk after it.
+        for length in (240, 251, 252, 255):
+            name = "é" * (length // 2) + "x" * (length % 2)
+            folder = os.path.join(self.work, name)
+            make_folder(folder)
+            expected = tree(folder)
+            r = self.run_lines(["§" + folder], "Secret!1\nn\n")
+            if length <= 251:
+                self.assertEqual(r.code, 0, r.output)
+                self.assert_archive(folder + ".zip", expected, password="Secret!1")
+                os.remove(folder + ".zip")
+            else:
+                self.assertEqual(r.code, 2, r.output)
+                self.assertEqual(r.output, "Le nom de l'archive « " + folder +
+                                 ".zip » est trop long pour le système de fichiers.\n")
+            shutil.rmtree(folder)
+            self.assertEqual(self.work_entries(), [])
 
     def test_overwrite_then_sigterm_keeps_the_older_archive(self):
         folder = os.path.join(self.work, "big")
@@ -393,6 +429,19 @@ class E2E(unittest.TestCase):
         p.stdout.close()
         self.assertEqual(code, 1, out.decode("utf-8", "replace"))
         # Neither the archive nor its temporary file is left beside the folder.
+        self.assertEqual(self.work_entries(), ["big"])
+        self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
+
+    def test_a_reader_that_goes_away_cancels_cleanly(self):
+        # "Quorvelpack dossier | head": once the reader has gone, the next
+        # footer written raises SIGPIPE. The run stops as cancelled and takes
+        # its temporary archive with it instead of dying in the middle.
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=100)
+        p, out = self.start_writing(folder)
+        p.stdout.close()
+        code = p.wait(timeout=30)
+        self.assertEqual(code, 1, out.decode("utf-8", "replace"))
         self.assertEqual(self.work_entries(), ["big"])
         self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
 

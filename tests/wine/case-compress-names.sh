@@ -81,7 +81,9 @@ watchdog 60000
 timeout 20000
 start "$PACK" Z:\\
 window $title | Compression en cours...
-expect La compression a échoué. Le dossier « Z:\ » est la racine d'un disque entier
+expect La compression a échoué.
+expect Le dossier « Z:\ » est la racine d'un disque entier
+td-click 101
 exit 2
 STEPS
 run_driver "$WORK/root.txt" || fail "a whole drive was not refused"
@@ -95,7 +97,9 @@ watchdog 60000
 timeout 20000
 start "$PACK" $(qv_wine_path "$src")\\\\
 window $title | Compression en cours...
-expect La compression a échoué. L'archive « $inner » serait écrite dans le dossier à compresser
+expect La compression a échoué.
+expect L'archive « $inner » serait écrite dans le dossier à compresser
+td-click 101
 exit 2
 STEPS
 run_driver "$WORK/inside.txt" || fail "an archive inside the folder was not refused"

@@ -30,6 +30,11 @@ Status LinkStatus(const std::string& path) {
   return FromStat(st);
 }
 
+bool NameTooLong(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) != 0 && errno == ENAMETOOLONG;
+}
+
 Status TargetStatus(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};

@@ -43,6 +43,13 @@ Status FromData(const WIN32_FILE_ATTRIBUTE_DATA& d) {
 }
 }  // namespace
 
+// NTFS, FAT and ReFS take 255 UTF-16 units in one name.
+bool NameTooLong(const std::string& path) {
+  size_t cut = path.find_last_of("\\/");
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  return Utf8ToUtf16(name).size() > 255;
+}
+
 Status LinkStatus(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d{};
   if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &d)) return {};

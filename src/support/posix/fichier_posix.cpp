@@ -6,6 +6,15 @@
 
 namespace qv {
 
+std::string RemoveCommandQuotes(std::string_view text) {
+  std::string asGiven(text);
+  struct stat st {};
+  if (asGiven.find('"') != std::string::npos && ::lstat(asGiven.c_str(), &st) == 0)
+    return asGiven;
+  std::erase(asGiven, '"');
+  return asGiven;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0;

@@ -18,10 +18,15 @@ namespace {
 // behind. The handler only writes to a pipe; the loop, which the engine pumps
 // between chunks, then ends the run through EndProcess so the cleanups run. A
 // second request while that is under way ends the process at once.
+// A reader of standard output that goes away (`| head`) is the same request:
+// the run stops cleanly instead of dying in the middle of a write. Every later
+// write to that output raises SIGPIPE again, so it never counts as a second
+// request; those writes fail quietly.
 int g_termPipe[2] = {-1, -1};
 volatile sig_atomic_t g_termRequested = 0;
 
 void OnTerminationSignal(int sig) {
+  if (sig == SIGPIPE && g_termRequested) return;
   if (g_termRequested) {
     ::signal(sig, SIG_DFL);
     ::raise(sig);
@@ -47,7 +52,7 @@ void InstallTerminationHandlers() {
   struct sigaction sa {};
   sa.sa_handler = OnTerminationSignal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGTERM, SIGHUP}) {
+  for (int sig : {SIGTERM, SIGHUP, SIGPIPE}) {
     struct sigaction old {};
     // A signal the caller chose to ignore (nohup) stays ignored.
     if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;

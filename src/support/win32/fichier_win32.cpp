@@ -13,6 +13,12 @@ std::wstring Wide(const std::string& s) {
 }
 }  // namespace
 
+std::string RemoveCommandQuotes(std::string_view text) {
+  std::string path(text);
+  std::erase(path, '"');
+  return path;
+}
+
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
