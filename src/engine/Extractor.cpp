@@ -12,6 +12,7 @@
 #include "engine/PathText.h"
 #include "engine/PendingFile.h"
 #include "engine/ZipEngine.h"
+#include "support/text.h"
 
 namespace qv::reading {
 namespace {
@@ -164,6 +165,14 @@ std::string NameKey(const std::vector<std::string>& parts, size_t count) {
     key += fs::NameKey(parts[i]);
   }
   return key;
+}
+
+// No file system here takes a name longer than 255 units: bytes on Linux,
+// UTF-16 code units on Windows. Said as such, rather than as the disk-full
+// failure the rename would otherwise report.
+bool PartTooLong(const std::string& part) {
+  if (kWindowsNames) return Utf8ToUtf16(part).size() > 255;
+  return part.size() > 255;
 }
 
 std::string JoinParts(const std::vector<std::string>& parts) {
@@ -347,6 +356,9 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
             "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
       else if (!entrynames::SafeParts(p.name, kWindowsNames, p.parts))
         p.refusal = "Élément refusé (hors du dossier de destination) : « " + p.name + " ».";
+      else if (std::any_of(p.parts.begin(), p.parts.end(), PartTooLong))
+        p.refusal = "Élément refusé (nom trop long pour le système de fichiers) : « " + p.name +
+                    " ».";
     }
     if (r.Next(e, rc))
       return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
@@ -412,6 +424,11 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
                 "Place insuffisante pour décompresser dans « " + folder + " » : " +
                     Megabytes(bytesToWrite) + " nécessaires, " + Megabytes(free) + " disponibles.");
 
+  // The destination itself is never reached through a link either: what
+  // comes out of the archive lands beside it, in the folder named after it.
+  if (fs::LinkStatus(folder).isLink)
+    return fail(ZipEngine::kExtractFailed, "Le dossier de destination « " + folder +
+                                               " » est un lien symbolique : rien n'y est extrait.");
   fs::Folder root;
   if ((!fs::MakeFolder(folder) && !fs::TargetStatus(folder).isDir) ||
       !fs::Folder::Open(folder, root))

@@ -384,11 +384,9 @@ class Hostile(Base):
                 found.add(os.path.relpath(os.path.join(base, name), self.root))
         return found
 
-    # The engine reports an entry whose name is longer than the file system
-    # takes (here 264 bytes) as a write failure "(disque plein ?)": the disk is
-    # not full, and the user looks in the wrong place. The reason should say
-    # that the name is too long.
-    @unittest.expectedFailure
+    # An entry whose name is longer than the file system takes (here 264
+    # bytes) is refused as such, not as a write failure "(disque plein ?)" that
+    # would send the user looking at a disk that is not full.
     def test_an_entry_name_too_long_for_the_disk_says_so(self):
         archive = self.path("long.zip")
         with zipfile.ZipFile(archive, "w") as z:
@@ -401,11 +399,9 @@ class Hostile(Base):
         self.assertIn("trop long", out)
 
     # Names that are ordinary on Linux, which our own compressor archives as
-    # they are ("c:d.txt", "a\\b.txt"), are turned by the engine into the
-    # names of other entries of the same archive ("d.txt", "a/b.txt"): one
-    # file silently replaces the other and the run still ends "complète"
-    # with exit status 0. Every entry's data should come out, or the run fail.
-    @unittest.expectedFailure
+    # they are ("c:d.txt", "a\\b.txt"), land on the names of other entries of
+    # the same archive ("d.txt", "a/b.txt"): every entry's data comes out, or
+    # the run fails and says so; one file never silently replaces another.
     def test_entries_that_land_on_the_same_file_are_not_lost(self):
         archive = self.path("collision.zip")
         contents = {"c:d.txt": b"drive", "d.txt": b"plain",
@@ -429,6 +425,20 @@ class Hostile(Base):
         self.assertIn(code, (0, 2), out)
         self.assertNotIn("\x1b", out)
         self.assertNotIn("\x07", out)
+
+    def test_a_destination_that_is_a_link_is_not_followed(self):
+        # "arch" is a link to a folder elsewhere: choosing to extract
+        # everything over it must not fill that other folder.
+        os.makedirs(self.path("ailleurs"))
+        archive = self.path("arch.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("f.txt", "x")
+        os.symlink(self.path("ailleurs"), self.path("arch"))
+        code, out = self.run_lines([archive], "2\n")
+        self.assertEqual(code, 2, out)
+        self.assertIn("La décompression a échoué.\nLe dossier de destination", out)
+        self.assertEqual(os.listdir(self.path("ailleurs")), [])
+        self.assertTrue(os.path.islink(self.path("arch")))
 
     def test_nothing_is_written_outside_the_destination(self):
         os.makedirs(self.path("travail"))
