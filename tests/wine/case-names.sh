@@ -8,7 +8,8 @@ need_programs
 record_folder_opens
 title="Quorvelunpack : Décompresser un fichier Zip"
 
-# extract_status <status> <text shown at the end> <archive> [prefix]
+# extract_status <status> <text shown at the end> <archive> [prefix]; a failure
+# (status 2) stays on screen until its "Annuler" is pressed.
 extract_status() {
   cat >"$WORK/steps.txt" <<STEPS
 watchdog 60000
@@ -16,6 +17,7 @@ timeout 20000
 start "$UNPACK" ${4:-}$(qv_wine_path "$3")
 window $title | Décompression en cours...
 expect $2
+$( [ "$1" = 2 ] && echo "td-click 101" )
 exit $1
 STEPS
   run_driver "$WORK/steps.txt"
