@@ -67,4 +67,5 @@ extract_status 2 "La décompression a échoué." "$WORK/Doublons.zip" "#" || fai
   [ "$(cat "$WORK/Doublons/Été/y.txt" 2>/dev/null)" = "même dossier" ] ||
   fail "the files of one folder named in two cases: $(ls -R "$WORK/Doublons")"
 [ -f "$WORK/Doublons.zip" ] || fail "the archive was deleted although names collided"
-expect_opened "$WORK/Doublons"
+# A failed run opens no folder.
+expect_nothing_opened

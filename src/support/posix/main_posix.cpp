@@ -24,6 +24,19 @@ namespace {
 // request; those writes fail quietly.
 int g_termPipe[2] = {-1, -1};
 volatile sig_atomic_t g_termRequested = 0;
+// Which of these signals the caller had set to be ignored, read when the
+// process starts: the desktop front end's start, which comes before the
+// handlers are installed, sets SIGPIPE to be ignored for its own sake.
+bool g_ignoredByCaller[3] = {false, false, false};
+constexpr int kTerminationSignals[3] = {SIGTERM, SIGHUP, SIGPIPE};
+
+void ReadCallersDispositions() {
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction old {};
+    g_ignoredByCaller[i] =
+        sigaction(kTerminationSignals[i], nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
+  }
+}
 
 void OnTerminationSignal(int sig) {
   if (sig == SIGPIPE && g_termRequested) return;
@@ -52,11 +65,10 @@ void InstallTerminationHandlers() {
   struct sigaction sa {};
   sa.sa_handler = OnTerminationSignal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGTERM, SIGHUP, SIGPIPE}) {
-    struct sigaction old {};
+  for (int i = 0; i < 3; ++i) {
     // A signal the caller chose to ignore (nohup) stays ignored.
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    sigaction(sig, &sa, nullptr);
+    if (g_ignoredByCaller[i]) continue;
+    sigaction(kTerminationSignals[i], &sa, nullptr);
   }
 }
 
@@ -77,8 +89,12 @@ void HoldClosedStandardDescriptors() {
 
 // Before anything else of the process: the desktop front end's start (asked
 // before the first dialog) opens descriptors of its own, which would
-// otherwise take a closed standard descriptor's number.
-[[gnu::constructor]] void HoldAtProcessStart() { HoldClosedStandardDescriptors(); }
+// otherwise take a closed standard descriptor's number, and changes how
+// SIGPIPE is handled.
+[[gnu::constructor]] void HoldAtProcessStart() {
+  HoldClosedStandardDescriptors();
+  ReadCallersDispositions();
+}
 
 }  // namespace
 
