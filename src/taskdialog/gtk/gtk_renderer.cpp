@@ -3,6 +3,7 @@
 #include <adwaita.h>
 #include <gtk/gtk.h>
 
+#include <cstring>
 #include <vector>
 
 #include "support/eventloop.h"
@@ -35,6 +36,18 @@ struct GtkRenderer::View {
   // the screen at once, as the platform's does, not when the stack unwinds.
   guint closingWatch = 0;
   int64_t order = 0;  // shown order, innermost highest
+  // What was last handed to GTK: a progress dialog changes its footer for
+  // every file and every percent, and setting an unchanged title (a window
+  // property on the display), icon (a theme lookup) or accessible
+  // description (a message on the accessibility bus) each time would make
+  // the dialogs cost more than the work they show.
+  std::string title, description;
+  bool described = false;
+  // Changes are drawn at most every kSyncIntervalMs: the engine's events
+  // come far faster than anyone reads them, and each drawn change costs a
+  // layout and a frame.
+  guint pendingSync = 0;
+  gint64 lastSyncUs = 0;
 };
 
 namespace {
@@ -49,6 +62,10 @@ bool RowsFor(const LayerDialog& d, const LayerDialog::Button& b) {
 
 void SetIcon(GtkWidget* image, intptr_t icon) {
   const char* name = GtkRenderer::IconName(icon);
+  // The icon name shown, kept on the widget: unchanged, nothing to do.
+  const char* shown = static_cast<const char*>(g_object_get_data(G_OBJECT(image), "qv-icon"));
+  if (shown && std::strcmp(shown, name) == 0) return;
+  g_object_set_data_full(G_OBJECT(image), "qv-icon", g_strdup(name), g_free);
   if (*name) {
     gtk_image_set_from_icon_name(GTK_IMAGE(image), name);
     gtk_widget_set_visible(image, TRUE);
@@ -129,7 +146,10 @@ void GtkRenderer::Build(LayerDialog& d, View& v) {
   v.dialog = &d;
   v.window = adw_window_new();
   g_object_ref_sink(v.window);
-  gtk_window_set_title(GTK_WINDOW(v.window), d.Title().c_str());
+  if (v.title != d.Title() || v.title.empty()) {
+    v.title = d.Title();
+    gtk_window_set_title(GTK_WINDOW(v.window), v.title.c_str());
+  }
   gtk_window_set_modal(GTK_WINDOW(v.window), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(v.window), FALSE);
   const uint32_t width = d.Record().cxWidth;
@@ -309,7 +329,10 @@ void GtkRenderer::Build(LayerDialog& d, View& v) {
 }
 
 void GtkRenderer::Sync(LayerDialog& d, View& v) {
-  gtk_window_set_title(GTK_WINDOW(v.window), d.Title().c_str());
+  if (v.title != d.Title() || v.title.empty()) {
+    v.title = d.Title();
+    gtk_window_set_title(GTK_WINDOW(v.window), v.title.c_str());
+  }
   SetIcon(v.mainIcon, d.IconMain());
   SetLabel(v.heading, d.MainInstruction());
   SetLabel(v.content, d.Content());
@@ -320,7 +343,11 @@ void GtkRenderer::Sync(LayerDialog& d, View& v) {
   const bool footer = !d.Footer().empty();
   gtk_widget_set_visible(v.footerBox, footer);
   gtk_widget_set_visible(GTK_WIDGET(g_object_get_data(G_OBJECT(v.footerBox), "qv-separator")), footer);
-  if (footer) Describe(v.window, d.Footer());
+  if (footer && (!v.described || v.description != d.Footer())) {
+    v.description = d.Footer();
+    v.described = true;
+    Describe(v.window, v.description);
+  }
 
   if (v.progress) {
     const auto& p = d.ProgressBar();
@@ -352,6 +379,8 @@ void GtkRenderer::Sync(LayerDialog& d, View& v) {
 void GtkRenderer::Teardown(View& v) {
   if (v.closingWatch) g_source_remove(v.closingWatch);
   v.closingWatch = 0;
+  if (v.pendingSync) g_source_remove(v.pendingSync);
+  v.pendingSync = 0;
   if (!v.window) return;
   v.dialog = nullptr;
   // GTK 4.8 hands an entry's text, a password entry's too, to any
@@ -376,7 +405,37 @@ void GtkRenderer::Shown(LayerDialog& d) {
 
 void GtkRenderer::Changed(LayerDialog& d) {
   auto it = views_.find(&d);
-  if (it != views_.end()) Sync(d, *it->second);
+  if (it == views_.end()) return;
+  View& v = *it->second;
+  if (v.pendingSync) return;
+  constexpr gint64 kSyncIntervalUs = kSyncIntervalMs * 1000;
+  const gint64 now = g_get_monotonic_time();
+  // A dialog that waits for the user (no progress bar) follows every change
+  // at once: it is what the user is reading and typing into.
+  if (!v.progress || now - v.lastSyncUs >= kSyncIntervalUs) {
+    v.lastSyncUs = now;
+    Sync(d, v);
+    return;
+  }
+  struct Later {
+    GtkRenderer* self;
+    LayerDialog* dialog;
+  };
+  auto* later = new Later{this, &d};
+  v.pendingSync = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, static_cast<guint>((kSyncIntervalUs - (now - v.lastSyncUs)) / 1000 + 1),
+      [](gpointer data) -> gboolean {
+        auto* l = static_cast<Later*>(data);
+        auto found = l->self->views_.find(l->dialog);
+        if (found != l->self->views_.end()) {
+          View& view = *found->second;
+          view.pendingSync = 0;
+          view.lastSyncUs = g_get_monotonic_time();
+          l->self->Sync(*l->dialog, view);
+        }
+        return G_SOURCE_REMOVE;
+      },
+      later, [](gpointer data) { delete static_cast<Later*>(data); });
 }
 
 void GtkRenderer::Ticked(LayerDialog& d) {

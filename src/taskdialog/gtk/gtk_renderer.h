@@ -40,6 +40,8 @@ class GtkRenderer : public DialogRenderer {
   static const char* IconName(intptr_t icon);
 
   struct View;
+  // How often a progress dialog's changes are drawn at the most.
+  static constexpr int kSyncIntervalMs = 100;
 
  private:
   void Build(LayerDialog& d, View& v);
