@@ -17,6 +17,9 @@ import zipfile
 
 import pyatspi
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "compressor"))
+from e2e_test import tree  # noqa: E402  (a folder's files and contents, by relative path)
+
 PACK = UNPACK = ARTIFACTS = None
 SEVENZIP = shutil.which("7zz")
 
@@ -39,14 +42,6 @@ def make_folder(path, big=0):
                 f.write(os.urandom(1 << 20))
 
 
-def tree(path):
-    out = {}
-    for root, _dirs, files in os.walk(path):
-        for name in files:
-            full = os.path.join(root, name)
-            with open(full, "rb") as f:
-                out[os.path.relpath(full, path)] = f.read()
-    return out
 
 
 # ---- the accessibility tree -------------------------------------------------
