@@ -86,6 +86,7 @@ struct ZipEngine::Impl {
   std::string errorText;
   int32_t codePage = fs::DefaultNameCodePage();
   int32_t level = 6;
+  int32_t threads = 0;
 
   // Writing.
   using Planned = sourcetree::Item;
@@ -483,5 +484,7 @@ int32_t ZipEngine::NameCodePage() const { return impl_->codePage; }
 void ZipEngine::NameCodePage(int32_t codePage) { impl_->codePage = codePage; }
 int32_t ZipEngine::CompressionLevel() const { return impl_->level; }
 void ZipEngine::CompressionLevel(int32_t level) { impl_->level = std::clamp(level, 1, 9); }
+int32_t ZipEngine::Threads() const { return impl_->threads; }
+void ZipEngine::Threads(int32_t count) { impl_->threads = std::clamp(count, 0, 16); }
 
 }  // namespace qv

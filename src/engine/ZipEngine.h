@@ -123,6 +123,12 @@ class ZipEngine {
   // Deflate level 1..9 used when writing.
   int32_t CompressionLevel() const;
   void CompressionLevel(int32_t level);
+  // Worker threads for writing and extracting: 0 (the default) means one per
+  // core of the machine, at most 16. The events are still raised on the
+  // caller's thread only, and an archive written without a password is the
+  // same, byte for byte, whatever the number of threads.
+  int32_t Threads() const;
+  void Threads(int32_t count);
 
   // ---- events (raised only when set) --------------------------------------
   std::function<void(int32_t& abort)> AbortCheck;
