@@ -4,7 +4,7 @@
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Packages needed to build and run the programs on Linux.
-QV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libarchive-dev zlib1g-dev nettle-dev libglib2.0-dev libgtk-4-dev libadwaita-1-dev)
+QV_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libarchive-dev zlib1g-dev nettle-dev libdeflate-dev libglib2.0-dev libgtk-4-dev libadwaita-1-dev)
 # Extra packages the test suites and the Windows cross build need.
 QV_TEST_PACKAGES=(googletest libgtest-dev libgmock-dev python3 7zip zip unzip libarchive-tools
                   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev time zlib1g-dev
