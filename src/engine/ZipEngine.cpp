@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,8 +19,10 @@
 #include "engine/TreeAccess.h"
 #include "engine/Extractor.h"
 #include "engine/PathText.h"
+#include "engine/PackPipeline.h"
 #include "engine/PendingFile.h"
 #include "engine/ZipDirectory.h"
+#include "engine/ZipWriter.h"
 #include "support/process.h"
 #include "support/text.h"
 
@@ -34,6 +37,9 @@ constexpr size_t kChunk = size_t{1} << 20;
 // percentage has not changed, so a handler that pumps UI events keeps the
 // dialog alive during a long file.
 constexpr auto kProgressHeartbeat = std::chrono::milliseconds(250);
+// How long the writer waits on the workers before it raises the heartbeat and
+// polls AbortCheck again: a cancel is seen within this time.
+constexpr auto kPieceWait = std::chrono::milliseconds(100);
 
 using pathtext::FilePtr;
 using pathtext::kWindowsNames;
@@ -187,6 +193,87 @@ struct ZipEngine::Impl {
     int64_t total = 0;
     for (const Planned& p : planned) total += p.size + entrynames::kEntryWeight;
 
+    if (encrypt) return WriteWithLibarchive(total);
+    return WriteOwn(total);
+  }
+
+  // Waits for the workers' next piece, raising the heartbeat and polling
+  // AbortCheck while they are busy. Null when the handler asked to stop.
+  std::unique_ptr<packing::Piece> Await(packing::Pipeline& pipeline, Progress& progress) {
+    for (;;) {
+      if (auto piece = pipeline.Next(kPieceWait)) return piece;
+      if (!progress.Add(0) || AskAbort()) return nullptr;
+    }
+  }
+
+  bool WriteOwn(int64_t total) {
+    PendingFile out(archivePath);
+    if (!out.Create())
+      return Fail("Impossible de créer un fichier dans le dossier de « " + archivePath + " ».");
+    const std::string writeFailed =
+        "Impossible d'écrire l'archive « " + archivePath + " » (disque plein ?).";
+    const std::string cancelled = "Opération annulée.";
+    Progress progress(*this, total);
+    if (!progress.Start()) return Fail(cancelled);
+    zipwrite::ZipWriter zip(out.file());
+    packing::Options options;
+    options.level = level;
+    options.threads = threads;
+    // Declared after the file: on every way out (an exception from a handler
+    // too) the workers are stopped and joined before the file is discarded.
+    packing::Pipeline pipeline(planned, options);
+    for (const Planned& p : planned) {
+      if (p.isDir) {
+        if (!zip.AddFolder(p.name, p.mtime)) return Fail(writeFailed);
+        if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Fail(cancelled);
+        continue;
+      }
+      std::unique_ptr<packing::Piece> piece = Await(pipeline, progress);
+      if (!piece) return Fail(cancelled);
+      if (!piece->error.empty()) return Fail(piece->error);
+      zipwrite::Entry entry;
+      entry.name = p.name;
+      entry.mtime = p.mtime;
+      entry.size = static_cast<uint64_t>(p.size);
+      if (piece->whole) {
+        entry.method = piece->method;
+        entry.crc = piece->crc;
+        entry.compressedSize = piece->data.size();
+        if (!zip.Add(entry, piece->data.data())) return Fail(writeFailed);
+        if (!progress.Add(p.size)) return Fail(cancelled);
+      } else {
+        entry.method = zipwrite::kDeflated;
+        uint64_t pieces = packing::PieceCount(p.size);
+        if (!zip.Begin(entry, zipwrite::DeflateBound(entry.size, pieces))) return Fail(writeFailed);
+        uint32_t crc = static_cast<uint32_t>(crc32(0, Z_NULL, 0));
+        for (;;) {
+          if (!zip.Append(piece->data.data(), piece->data.size())) return Fail(writeFailed);
+          crc = static_cast<uint32_t>(
+              crc32_combine(crc, piece->crc, static_cast<z_off_t>(piece->rawSize)));
+          if (!progress.Add(static_cast<int64_t>(piece->rawSize)) || AskAbort())
+            return Fail(cancelled);
+          if (piece->last) break;
+          piece = Await(pipeline, progress);
+          if (!piece) return Fail(cancelled);
+          if (!piece->error.empty()) return Fail(piece->error);
+        }
+        // A file still growing would be archived cut short, and the folder
+        // may be sent to the trash after this run.
+        if (packing::HasMoreThan(*piece->source, p.size))
+          return Fail("Le fichier « " + p.path + " » a changé pendant la compression.");
+        if (!zip.End(crc)) return Fail(writeFailed);
+      }
+      if (!progress.Add(entrynames::kEntryWeight) || AskAbort()) return Fail(cancelled);
+    }
+    if (!zip.Finish()) return Fail(writeFailed);
+    // The folder may be deleted right after this: the archive must be on the disk.
+    if (!out.Commit(true, 0, false)) return Fail(writeFailed);
+    progress.Finish();
+    return true;
+  }
+
+  bool WriteWithLibarchive(int64_t total) {
+    const bool encrypt = true;
     fs::Utf8LocaleScope locale;
     PendingFile out(archivePath);
     if (!out.Create())
