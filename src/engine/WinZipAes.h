@@ -49,8 +49,10 @@ class Encryptor {
   // Encrypts `n` bytes in place and adds them to the authentication code;
   // the stream goes on across calls of any length.
   void Encrypt(uint8_t* data, size_t n);
-  // The authentication code of everything encrypted (kMacBytes).
-  void Finish(uint8_t* mac);
+  // The authentication code of everything encrypted (kMacBytes). False
+  // when the crypto library failed at any step since Init: the entry's
+  // data are then wrong and must not be written.
+  [[nodiscard]] bool Finish(uint8_t* mac);
 
  private:
   struct Impl;

@@ -1,0 +1,191 @@
+// The WinZip AES scheme: the platform library's primitives against published
+// vectors, and whole entries read back by libarchive (through our reader)
+// and by 7-Zip, which are the readers that matter.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ZipTestUtil.h"
+#include "engine/CryptoPrimitives.h"
+#include "engine/WinZipAes.h"
+
+using qvtest::RawZip;
+using qvtest::TempDir;
+
+namespace {
+
+std::string Hex(const uint8_t* p, size_t n) {
+  static const char* d = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += d[p[i] >> 4];
+    s += d[p[i] & 15];
+  }
+  return s;
+}
+
+const uint8_t* U(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+TEST(CryptoPrimitives, MatchPublishedVectors) {
+  using namespace qv::crypto;
+  // PBKDF2-HMAC-SHA1, RFC 6070.
+  uint8_t dk[25];
+  ASSERT_TRUE(Pbkdf2HmacSha1("password", U("salt"), 4, 1, dk, 20));
+  EXPECT_EQ(Hex(dk, 20), "0c60c80f961f0e71f3a9b524af6012062fe037a6");
+  ASSERT_TRUE(Pbkdf2HmacSha1("password", U("salt"), 4, 4096, dk, 20));
+  EXPECT_EQ(Hex(dk, 20), "4b007901b765489abead49d926f721d065a429c1");
+  std::string salt = "saltSALTsaltSALTsaltSALTsaltSALTsalt";
+  ASSERT_TRUE(Pbkdf2HmacSha1("passwordPASSWORDpassword", U(salt), salt.size(), 4096, dk, 25));
+  EXPECT_EQ(Hex(dk, 25), "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038");
+
+  // HMAC-SHA1, RFC 2202 cases 1 and 2, fed in pieces.
+  uint8_t mac[kSha1Bytes];
+  HmacSha1 h;
+  std::string key(20, '\x0b');
+  ASSERT_TRUE(h.SetKey(U(key), key.size()));
+  ASSERT_TRUE(h.Update(U("Hi "), 3));
+  ASSERT_TRUE(h.Update(U("There"), 5));
+  ASSERT_TRUE(h.Digest(mac));
+  EXPECT_EQ(Hex(mac, kSha1Bytes), "b617318655057264e28bc0b6fb378c8ef146be00");
+  ASSERT_TRUE(h.SetKey(U("Jefe"), 4));
+  std::string what = "what do ya want for nothing?";
+  ASSERT_TRUE(h.Update(U(what), what.size()));
+  ASSERT_TRUE(h.Digest(mac));
+  EXPECT_EQ(Hex(mac, kSha1Bytes), "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
+
+  // AES, FIPS-197 appendix C, each key length; two blocks in one call.
+  uint8_t key32[32], plain[32], out[32];
+  for (int i = 0; i < 32; ++i) key32[i] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 16; ++i) plain[i] = plain[16 + i] = static_cast<uint8_t>(i * 0x11);
+  AesBlocks aes;
+  EXPECT_FALSE(aes.SetKey(key32, 20));
+  ASSERT_TRUE(aes.SetKey(key32, 16));
+  ASSERT_TRUE(aes.Encrypt(plain, out, 2));
+  EXPECT_EQ(Hex(out, 16), "69c4e0d86a7b0430d8cdb78070b4c55a");
+  EXPECT_EQ(Hex(out + 16, 16), "69c4e0d86a7b0430d8cdb78070b4c55a");
+  ASSERT_TRUE(aes.SetKey(key32, 24));
+  ASSERT_TRUE(aes.Encrypt(plain, out, 1));
+  EXPECT_EQ(Hex(out, 16), "dda97ca4864cdfe06eaf70a0ec0d7191");
+  ASSERT_TRUE(aes.SetKey(key32, 32));
+  ASSERT_TRUE(aes.Encrypt(plain, out, 1));
+  EXPECT_EQ(Hex(out, 16), "8ea2b7ca516745bfeafc49904b496089");
+
+  // Two draws of random bytes differ.
+  uint8_t r1[16], r2[16];
+  ASSERT_TRUE(RandomBytes(r1, 16));
+  ASSERT_TRUE(RandomBytes(r2, 16));
+  EXPECT_NE(Hex(r1, 16), Hex(r2, 16));
+}
+
+// One entry's data as the scheme lays it out: salt, verifier, data, code.
+std::string EncryptEntry(const std::string& password, int bits, const std::string& plain,
+                         const std::vector<size_t>& pieces = {}) {
+  using namespace qv::winzipaes;
+  std::vector<uint8_t> salt(SaltBytes(bits));
+  EXPECT_TRUE(RandomBytes(salt.data(), salt.size()));
+  Encryptor e;
+  EXPECT_TRUE(e.Init(password, bits, salt.data()));
+  std::string data = plain;
+  size_t at = 0;
+  for (size_t n : pieces) {
+    n = std::min(n, data.size() - at);
+    e.Encrypt(reinterpret_cast<uint8_t*>(data.data()) + at, n);
+    at += n;
+  }
+  e.Encrypt(reinterpret_cast<uint8_t*>(data.data()) + at, data.size() - at);
+  uint8_t mac[kMacBytes];
+  EXPECT_TRUE(e.Finish(mac));
+  return std::string(salt.begin(), salt.end()) +
+         std::string(reinterpret_cast<const char*>(e.verifier()), kVerifierBytes) + data +
+         std::string(reinterpret_cast<const char*>(mac), kMacBytes);
+}
+
+TEST(WinZipAes, StreamDoesNotDependOnHowTheDataAreCut) {
+  using namespace qv::winzipaes;
+  std::string plain = qvtest::Bytes(70000, 9);
+  uint8_t salt[16] = {1, 2, 3};
+  auto run = [&](const std::vector<size_t>& pieces) {
+    Encryptor e;
+    EXPECT_TRUE(e.Init("pw", 256, salt));
+    std::string d = plain;
+    size_t at = 0;
+    for (size_t n : pieces) {
+      e.Encrypt(reinterpret_cast<uint8_t*>(d.data()) + at, n);
+      at += n;
+    }
+    e.Encrypt(reinterpret_cast<uint8_t*>(d.data()) + at, d.size() - at);
+    uint8_t mac[kMacBytes];
+    EXPECT_TRUE(e.Finish(mac));
+    return d + std::string(reinterpret_cast<char*>(mac), kMacBytes);
+  };
+  std::string whole = run({});
+  // Cuts inside a block, at a batch's end (4096 bytes) and across batches.
+  EXPECT_EQ(run({1, 15, 16, 17, 4047, 4096, 9000}), whole);
+  EXPECT_NE(whole.substr(0, 100), plain.substr(0, 100));
+  Encryptor unset;
+  uint8_t mac[kMacBytes];
+  EXPECT_FALSE(unset.Init("pw", 100, salt));
+  EXPECT_FALSE(unset.Finish(mac));
+}
+
+// A stored AE-2 entry (CRC field 0) of our own making, in a hand-built zip.
+RawZip::Item AesItem(const std::string& name, const std::string& plain, const std::string& password,
+                     int bits) {
+  RawZip::Item i;
+  i.name = name;
+  i.data = EncryptEntry(password, bits, plain, {7, 4096});
+  i.method = 99;
+  i.flags = 1;
+  i.crc = 0;
+  i.size = static_cast<uint32_t>(plain.size());
+  std::string x = {'\x01', '\x99', '\x07', '\x00', '\x02', '\x00', 'A', 'E'};
+  x += static_cast<char>(qv::winzipaes::StrengthCode(bits));
+  x += std::string("\x00\x00", 2);  // stored inside
+  i.extra = x;
+  return i;
+}
+
+TEST(WinZipAes, EntriesAreReadByLibarchiveAndSevenZip) {
+  TempDir t;
+  const std::string pw = "mötdepasse é";
+  std::string big = qvtest::Bytes(300000, 4, true), small = "abc";
+  for (int bits : {128, 256}) {
+    RawZip z;
+    z.Add(AesItem("grand.txt", big, pw, bits));
+    z.Add(AesItem("petit.txt", small, pw, bits));
+    std::string arc = t / ("aes" + std::to_string(bits) + ".zip");
+    z.Save(arc);
+
+    qv::ZipEngine e;
+    ASSERT_EQ(e.OpenArchive(arc), 1);
+    EXPECT_EQ(e.ArchiveCipher(), qv::ZipEngine::kCipherAes);
+    e.SetExtractPassword("autre");
+    EXPECT_EQ(e.PasswordMatches(), 0);
+    e.SetExtractPassword(pw);
+    ASSERT_EQ(e.PasswordMatches(), 1);
+    std::string dest = t / ("x" + std::to_string(bits));
+    ASSERT_EQ(e.ExtractAll(dest), 2) << e.ErrorText();
+    EXPECT_EQ(qvtest::ReadFile(dest + "/grand.txt"), big);
+    EXPECT_EQ(qvtest::ReadFile(dest + "/petit.txt"), small);
+
+    std::string out;
+    EXPECT_EQ(qvtest::Shell("7zz t -p" + qvtest::Quote(pw) + " " + qvtest::Quote(arc), &out), 0) << out;
+  }
+  // A flipped byte of encrypted data fails its code.
+  RawZip z;
+  RawZip::Item i = AesItem("grand.txt", big, pw, 256);
+  i.data[1000] ^= 1;
+  z.Add(i);
+  std::string arc = t / "flipped.zip";
+  z.Save(arc);
+  std::string out;
+  EXPECT_NE(qvtest::Shell("7zz t -p" + qvtest::Quote(pw) + " " + qvtest::Quote(arc), &out), 0);
+  qv::ZipEngine e;
+  ASSERT_EQ(e.OpenArchive(arc), 1);
+  e.SetExtractPassword(pw);
+  EXPECT_LT(e.ExtractAll(t / "xf"), 0);
+}
+
+}  // namespace
