@@ -9,6 +9,7 @@
 #include "engine/FileSystem.h"
 #include "engine/PathText.h"
 #include "engine/TreeAccess.h"
+#include "engine/WinZipAes.h"
 
 namespace qv::packing {
 
@@ -73,6 +74,23 @@ uint32_t Crc(const uint8_t* p, size_t n) {
   return static_cast<uint32_t>(crc32_z(crc32(0, Z_NULL, 0), p, n));
 }
 }  // namespace
+
+std::string Encrypt(const std::string& password, int keyBits, std::vector<uint8_t>& data) {
+  size_t saltBytes = winzipaes::SaltBytes(keyBits);
+  size_t head = saltBytes + winzipaes::kVerifierBytes;
+  std::vector<uint8_t> out(head + data.size() + winzipaes::kMacBytes);
+  if (!winzipaes::RandomBytes(out.data(), saltBytes))
+    return "Le système ne fournit pas de nombres aléatoires pour le chiffrement.";
+  winzipaes::Encryptor cipher;
+  if (!cipher.Init(password, keyBits, out.data())) return "Le chiffrement AES n'est pas disponible.";
+  std::memcpy(out.data() + saltBytes, cipher.verifier(), winzipaes::kVerifierBytes);
+  if (!data.empty()) std::memcpy(out.data() + head, data.data(), data.size());
+  cipher.Encrypt(out.data() + head, data.size());
+  if (!cipher.Finish(out.data() + head + data.size()))
+    return "Le chiffrement AES n'est pas disponible.";
+  data = std::move(out);
+  return {};
+}
 
 struct Source {
   std::once_flag opened;
@@ -205,6 +223,8 @@ void Pipeline::Work() {
             if (piece->data.size() < n) piece->method = 8;
           }
           if (piece->method == 0) piece->data.assign(input.begin(), input.begin() + n);
+          if (!options_.password.empty())
+            piece->error = Encrypt(options_.password, options_.keyBits, piece->data);
         }
       } else {
         Source& source = *task.source;

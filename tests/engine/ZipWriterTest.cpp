@@ -306,6 +306,76 @@ TEST_F(ZipWriterTest, FilesInPiecesReadBackWithEveryTool) {
     }
 }
 
+TEST_F(ZipWriterTest, AesEntriesAreWinZipAe2AndOpenWithSevenZip) {
+  std::string src = t / "src";
+  WriteFile(src + "/petit.txt", qvtest::Bytes(3000, 3, true), 1700000000);
+  WriteFile(src + "/bruit.bin", qvtest::Bytes(3000, 1), 1700000000);
+  WriteFile(src + "/vide", "", 1700000000);
+  WriteFile(src + "/gros.bin", Mixed(5, 2), 1700000000);  // in pieces, encrypted in order
+  stdfs::create_directories(src + "/dossier");
+  const std::string password = "mötdepasse €";
+  for (int bits : {128, 256}) {
+    SCOPED_TRACE(bits);
+    std::string zip = t / ("aes" + std::to_string(bits) + ".zip");
+    ZipEngine z;
+    z.Threads(2);
+    ASSERT_EQ(z.PrepareArchive(zip), 1);
+    z.SetCipher(ZipEngine::kCipherAes);
+    z.SetKeyBits(bits);
+    z.SetArchivePassword(password);
+    z.SetEntryRoot(src);
+    z.AddTree(src + "/*", 1);
+    ASSERT_EQ(z.WriteAndClose(), 1) << z.ErrorText();
+
+    Parsed a = Parse(zip);
+    ASSERT_EQ(a.error, "");
+    size_t salt = bits == 128 ? 8 : 16;
+    std::map<std::string, Record> byName;
+    for (Record& r : a.records) byName[r.name] = r;
+    for (const char* name : {"petit.txt", "bruit.bin", "vide", "gros.bin"}) {
+      SCOPED_TRACE(name);
+      Record& r = byName[name];
+      EXPECT_EQ(r.method, 99);
+      EXPECT_EQ(r.localMethod, 99);
+      EXPECT_EQ(r.flags & 1, 1);
+      EXPECT_EQ(r.flags & 8, 0);
+      EXPECT_EQ(r.crc, 0u);  // AE-2
+      EXPECT_EQ(r.localCrc, 0u);
+      EXPECT_EQ(r.needed, 51);
+      EXPECT_EQ(r.localCompressed, r.compressed);
+      std::string ae = r.extra[0x9901];
+      ASSERT_EQ(ae.size(), 7u);
+      EXPECT_EQ(ae, r.localExtra[0x9901]);
+      EXPECT_EQ(Le(ae, 0, 2), 2u);
+      EXPECT_EQ(ae.substr(2, 2), "AE");
+      EXPECT_EQ(Le(ae, 4, 1), bits == 128 ? 1u : 3u);
+      uint64_t real = Le(ae, 5, 2);
+      if (std::string(name) == "vide" || std::string(name) == "bruit.bin") {
+        EXPECT_EQ(real, 0u);
+        EXPECT_EQ(r.compressed, r.size + salt + 2 + 10);
+      } else {
+        EXPECT_EQ(real, 8u);
+      }
+    }
+    EXPECT_EQ(byName["dossier/"].method, 0);
+    EXPECT_EQ(byName["dossier/"].flags & 1, 0);
+    std::string out;
+    EXPECT_EQ(Shell("7zz t -p" + Quote(password) + " " + Quote(zip), &out), 0) << out;
+    EXPECT_NE(Shell("7zz t -pfaux " + Quote(zip), &out), 0) << out;
+    ZipEngine r;
+    ASSERT_EQ(r.OpenArchive(zip), 1);
+    r.SetExtractPassword(password);
+    EXPECT_EQ(r.PasswordMatches(), 1);
+    ASSERT_GE(r.ExtractAll(t / ("out" + std::to_string(bits))), 0) << r.ErrorText();
+    EXPECT_EQ(Tree(t / ("out" + std::to_string(bits))), Tree(src));
+  }
+  // A fresh salt per entry: the same tree twice never gives the same bytes.
+  ZipEngine z;
+  ASSERT_EQ(qvtest::Pack(z, src, t / "encore.zip", password), 1);
+  ASSERT_EQ(qvtest::Pack(z, src, t / "encore2.zip", password), 1);
+  EXPECT_NE(ReadFile(t / "encore.zip"), ReadFile(t / "encore2.zip"));
+}
+
 // ---- ways out ----------------------------------------------------------------
 
 TEST_F(ZipWriterTest, ACancelInsideALargeFileEndsAtOnceAndLeavesTheOldArchive) {
