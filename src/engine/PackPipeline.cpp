@@ -257,6 +257,10 @@ void Pipeline::Work() {
     } catch (const std::bad_alloc&) {
       piece->data.clear();
       piece->error = "Mémoire insuffisante pour compresser le fichier « " + item.path + " ».";
+    } catch (...) {
+      // Nothing may leave a worker thread: the writer reports it in order.
+      piece->data.clear();
+      piece->error = "Impossible de compresser le fichier « " + item.path + " ».";
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);

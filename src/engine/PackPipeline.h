@@ -79,9 +79,6 @@ class Pipeline {
   // The next piece in archive order, or null when none came within `wait`.
   std::unique_ptr<Piece> Next(std::chrono::milliseconds wait);
 
-  // The number of worker threads running.
-  size_t workers() const { return threads_.size(); }
-
  private:
   struct Task {
     size_t item = 0;
