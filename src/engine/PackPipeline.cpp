@@ -75,15 +75,23 @@ uint32_t Crc(const uint8_t* p, size_t n) {
 }
 }  // namespace
 
-std::string Encrypt(const std::string& password, int keyBits, std::vector<uint8_t>& data) {
-  size_t saltBytes = winzipaes::SaltBytes(keyBits);
-  size_t head = saltBytes + winzipaes::kVerifierBytes;
-  std::vector<uint8_t> out(head + data.size() + winzipaes::kMacBytes);
-  if (!winzipaes::RandomBytes(out.data(), saltBytes))
+std::string StartEncryption(const std::string& password, int keyBits,
+                            winzipaes::Encryptor& cipher, std::vector<uint8_t>& head) {
+  head.resize(winzipaes::SaltBytes(keyBits));
+  if (!winzipaes::RandomBytes(head.data(), head.size()))
     return "Le système ne fournit pas de nombres aléatoires pour le chiffrement.";
+  if (!cipher.Init(password, keyBits, head.data())) return "Le chiffrement AES n'est pas disponible.";
+  head.insert(head.end(), cipher.verifier(), cipher.verifier() + winzipaes::kVerifierBytes);
+  return {};
+}
+
+std::string Encrypt(const std::string& password, int keyBits, std::vector<uint8_t>& data) {
   winzipaes::Encryptor cipher;
-  if (!cipher.Init(password, keyBits, out.data())) return "Le chiffrement AES n'est pas disponible.";
-  std::memcpy(out.data() + saltBytes, cipher.verifier(), winzipaes::kVerifierBytes);
+  std::vector<uint8_t> out;
+  std::string error = StartEncryption(password, keyBits, cipher, out);
+  if (!error.empty()) return error;
+  size_t head = out.size();
+  out.resize(head + data.size() + winzipaes::kMacBytes);
   if (!data.empty()) std::memcpy(out.data() + head, data.data(), data.size());
   cipher.Encrypt(out.data() + head, data.size());
   if (!cipher.Finish(out.data() + head + data.size()))

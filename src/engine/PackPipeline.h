@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/SourceTree.h"
+#include "engine/WinZipAes.h"
 
 namespace qv::packing {
 
@@ -46,6 +47,15 @@ struct Options {
   std::string password;
   int keyBits = 256;
 };
+
+// Begins an AES entry: a fresh random salt, the keys derived into `cipher`,
+// and in `head` what the entry's data start with (salt and verifier). "" on
+// success, else the French reason.
+std::string StartEncryption(const std::string& password, int keyBits,
+                            winzipaes::Encryptor& cipher, std::vector<uint8_t>& head);
+// Turns an entry's data into what an AES entry holds: salt, verifier, the
+// data encrypted, the authentication code. "" on success, else the reason.
+std::string Encrypt(const std::string& password, int keyBits, std::vector<uint8_t>& data);
 
 struct Source;  // a large file open for its pieces
 

@@ -197,12 +197,9 @@ struct ZipEngine::Impl {
         // of a large file are encrypted here, in order.
         winzipaes::Encryptor aes;
         if (encrypt) {
-          std::vector<uint8_t> head(winzipaes::SaltBytes(bits));
-          if (!winzipaes::RandomBytes(head.data(), head.size()))
-            return Fail("Le système ne fournit pas de nombres aléatoires pour le chiffrement.");
-          if (!aes.Init(archivePassword, bits, head.data()))
-            return Fail("Le chiffrement AES n'est pas disponible.");
-          head.insert(head.end(), aes.verifier(), aes.verifier() + winzipaes::kVerifierBytes);
+          std::vector<uint8_t> head;
+          std::string why = packing::StartEncryption(archivePassword, bits, aes, head);
+          if (!why.empty()) return Fail(why);
           if (!zip.Append(head.data(), head.size())) return Fail(writeFailed);
         }
         uint32_t crc = static_cast<uint32_t>(crc32(0, Z_NULL, 0));
