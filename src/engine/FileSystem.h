@@ -136,4 +136,8 @@ namespace qv::fs {
 // 64-bit positioning in a stdio stream.
 bool Seek(std::FILE* f, int64_t offset, int whence);
 int64_t Tell(std::FILE* f);
+// Reads up to `n` bytes at `offset` of an open file without using the
+// stream's position or buffer, so several threads may read one file at once.
+// The bytes read (fewer only at the end of the file), or -1 on an error.
+int64_t ReadAt(std::FILE* f, int64_t offset, void* buffer, size_t n);
 }  // namespace qv::fs

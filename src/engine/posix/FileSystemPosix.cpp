@@ -227,4 +227,18 @@ bool Seek(std::FILE* f, int64_t offset, int whence) {
   return ::fseeko(f, static_cast<off_t>(offset), whence) == 0;
 }
 int64_t Tell(std::FILE* f) { return static_cast<int64_t>(::ftello(f)); }
+
+int64_t ReadAt(std::FILE* f, int64_t offset, void* buffer, size_t n) {
+  int fd = ::fileno(f);
+  auto* p = static_cast<char*>(buffer);
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::pread(fd, p + got, n - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(got);
+}
 }  // namespace qv::fs

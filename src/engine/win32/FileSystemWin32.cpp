@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <random>
 
 #include "engine/FileSystem.h"
@@ -291,4 +292,28 @@ int32_t DefaultNameCodePage() { return static_cast<int32_t>(GetOEMCP()); }
 namespace qv::fs {
 bool Seek(std::FILE* f, int64_t offset, int whence) { return _fseeki64(f, offset, whence) == 0; }
 int64_t Tell(std::FILE* f) { return _ftelli64(f); }
+
+// ReadFile with the offset in an OVERLAPPED reads at that place whatever the
+// handle's own position (which it moves, but nothing else uses it).
+int64_t ReadAt(std::FILE* f, int64_t offset, void* buffer, size_t n) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  auto* p = static_cast<char*>(buffer);
+  size_t got = 0;
+  while (got < n) {
+    OVERLAPPED at{};
+    uint64_t where = static_cast<uint64_t>(offset) + got;
+    at.Offset = static_cast<DWORD>(where & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(where >> 32);
+    DWORD want = static_cast<DWORD>(std::min<size_t>(n - got, size_t{1} << 30));
+    DWORD read = 0;
+    if (!ReadFile(h, p + got, want, &read, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (read == 0) break;
+    got += read;
+  }
+  return static_cast<int64_t>(got);
+}
 }  // namespace qv::fs

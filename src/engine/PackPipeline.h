@@ -1,0 +1,121 @@
+// The workers behind our zip writer: they read the files of a tree and
+// deflate them on every core, and hand the results back in archive order to
+// the one thread that writes the archive (the caller's, which also raises
+// every event). A file of at most kChunk bytes is one job (read whole,
+// deflated, and encrypted when asked: salt, key derivation, cipher and code,
+// all in the worker). A larger file is cut in kChunk pieces, pigz's way: each
+// piece is deflated on its own with the 32 KiB before it as dictionary and
+// ends with a sync flush (the last one finishes the stream), so the pieces put
+// end to end are one deflate stream, the same whatever the number of threads;
+// the writer encrypts those in order, since the cipher runs through the whole
+// compressed stream.
+//
+// Bounded: at most a fixed number of pieces are claimed and not yet taken by
+// the writer, each at most one chunk of input and its output, so memory does
+// not grow with the tree. Workers only ever read input; stopping them (the
+// destructor) waits for each to finish its current piece.
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/SourceTree.h"
+#include "engine/WinZipAes.h"
+
+namespace qv::packing {
+
+// Bytes of input per job. Independent of the thread count, so the archive is
+// too. 256 KiB keeps sixteen workers and their queue far below 64 MiB while
+// the per-piece cost (a flush, a hand-over) stays well under a percent.
+constexpr size_t kChunk = size_t{256} << 10;
+
+// Pieces of a file of `size` bytes: one for a file of at most kChunk bytes
+// (empty files too), else one per started kChunk.
+uint64_t PieceCount(int64_t size);
+
+struct Options {
+  int level = 6;    // deflate level 1..9
+  int threads = 0;  // 0: one per core, at most 16
+  // WinZip AES for files done in one job; empty: no encryption.
+  std::string password;
+  int keyBits = 256;
+};
+
+// Begins an AES entry: a fresh random salt, the keys derived into `cipher`,
+// and in `head` what the entry's data start with (salt and verifier). "" on
+// success, else the French reason.
+std::string StartEncryption(const std::string& password, int keyBits,
+                            winzipaes::Encryptor& cipher, std::vector<uint8_t>& head);
+// Turns an entry's data into what an AES entry holds: salt, verifier, the
+// data encrypted, the authentication code. "" on success, else the reason.
+std::string Encrypt(const std::string& password, int keyBits, std::vector<uint8_t>& data);
+
+struct Source;  // a large file open for its pieces
+
+struct Piece {
+  size_t item = 0;     // index in the items
+  uint64_t index = 0;  // of the piece in its file
+  bool whole = false;  // the entry's complete data, as stored in the archive
+  bool last = false;   // the file's last piece
+  uint16_t method = 0;  // whole: stored (0) or deflated (8)
+  uint32_t crc = 0;     // of this piece's uncompressed bytes
+  uint64_t rawSize = 0;
+  // Compressed (deflate, or stored bytes); for an encrypted whole entry:
+  // salt, verifier, encrypted data and authentication code.
+  std::vector<uint8_t> data;
+  std::string error;  // French, when the file could not be read as it was listed
+  std::shared_ptr<Source> source;  // pieces of a large file: the file they came from
+};
+
+// True when the file of a large entry still has bytes past `size` (it grew
+// while it was read); a read that fails counts as grown.
+bool HasMoreThan(const Source& source, int64_t size);
+
+class Pipeline {
+ public:
+  // `items` outlive the pipeline; folders are left to the writer.
+  Pipeline(const std::vector<sourcetree::Item>& items, const Options& options);
+  ~Pipeline();
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  // The next piece in archive order, or null when none came within `wait`.
+  std::unique_ptr<Piece> Next(std::chrono::milliseconds wait);
+
+ private:
+  struct Task {
+    size_t item = 0;
+    uint64_t index = 0;
+    std::shared_ptr<Source> source;
+  };
+  bool Claim(Task& task, size_t& slot);
+  void Work();
+
+  const std::vector<sourcetree::Item>& items_;
+  Options options_;
+  size_t budget_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable workReady_;   // a slot freed, or stop
+  std::condition_variable pieceReady_;  // a piece came in
+  bool stop_ = false;
+  // Where the next task is: item and piece.
+  size_t nextItem_ = 0;
+  uint64_t nextIndex_ = 0;
+  std::shared_ptr<Source> nextSource_;
+  // Claimed pieces in archive order; null until their worker is done.
+  std::deque<std::unique_ptr<Piece>> queue_;
+  uint64_t queueBase_ = 0;  // sequence number of queue_.front()
+  uint64_t claimed_ = 0;    // sequence number of the next claim
+
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace qv::packing
