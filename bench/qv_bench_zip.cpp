@@ -10,13 +10,11 @@
 //                      engine took to return from the moment of the request
 // Exit status 0 on success (with --cancel-after: the call ended as aborted and left
 // nothing behind), 1 on failure, 2 on bad usage, 3 when the call ended before the request.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -100,8 +98,8 @@ class EventWatch {
 };
 
 bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 int Usage(const char* self) {
