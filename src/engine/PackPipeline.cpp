@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/DeflatePiece.h"
 #include "engine/FileSystem.h"
 #include "engine/PathText.h"
 #include "engine/TreeAccess.h"
@@ -14,8 +15,6 @@
 namespace qv::packing {
 
 namespace {
-constexpr size_t kWindow = size_t{32} << 10;  // deflate's reach back
-
 std::string Changed(const std::string& path) {
   return "Le fichier « " + path + " » a changé pendant la compression.";
 }
@@ -25,50 +24,6 @@ std::string Unreadable(const std::string& path) {
 std::string CannotOpen(const std::string& path, const std::string& why) {
   return "Impossible de lire le fichier « " + path + " » : " + why + ".";
 }
-
-// One raw deflate stream per worker, reset for each piece.
-class Deflater {
- public:
-  explicit Deflater(int level) {
-    ok_ = deflateInit2(&z_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-  }
-  ~Deflater() {
-    if (ok_) deflateEnd(&z_);
-  }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
-
-  // Deflates `n` bytes after `dictLength` bytes of dictionary, ending with a
-  // sync flush, or finishing the stream when `last`. False when zlib fails.
-  bool Run(const uint8_t* dict, size_t dictLength, const uint8_t* data, size_t n, bool last,
-           std::vector<uint8_t>& out) {
-    if (!ok_ || deflateReset(&z_) != Z_OK) return false;
-    if (dictLength && deflateSetDictionary(&z_, dict, static_cast<uInt>(dictLength)) != Z_OK)
-      return false;
-    out.resize(deflateBound(&z_, static_cast<uLong>(n)) + 16);
-    z_.next_in = const_cast<Bytef*>(data);
-    z_.avail_in = static_cast<uInt>(n);
-    size_t produced = 0;
-    int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
-    for (;;) {
-      z_.next_out = out.data() + produced;
-      z_.avail_out = static_cast<uInt>(out.size() - produced);
-      int r = deflate(&z_, flush);
-      produced = out.size() - z_.avail_out;
-      if (r == Z_STREAM_END) break;
-      if (r != Z_OK && r != Z_BUF_ERROR) return false;
-      // A sync flush is complete once zlib left room in the output.
-      if (!last && z_.avail_in == 0 && z_.avail_out > 0) break;
-      if (z_.avail_out == 0) out.resize(out.size() * 2);
-    }
-    out.resize(produced);
-    return true;
-  }
-
- private:
-  z_stream z_{};
-  bool ok_ = false;
-};
 
 uint32_t Crc(const uint8_t* p, size_t n) {
   return static_cast<uint32_t>(crc32_z(crc32(0, Z_NULL, 0), p, n));
@@ -140,7 +95,7 @@ Pipeline::Pipeline(const std::vector<sourcetree::Item>& items, const Options& op
   if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
   n = std::clamp(n, 1, 16);
   // Enough pieces ahead that no worker waits on the writer, no more.
-  budget_ = 2 * static_cast<size_t>(n) + 2;
+  budget_ = std::min(2 * static_cast<size_t>(n) + 2, kMaxPiecesAhead);
   threads_.reserve(static_cast<size_t>(n));
   try {
     for (int i = 0; i < n; ++i) threads_.emplace_back([this] { Work(); });
@@ -182,8 +137,13 @@ bool Pipeline::Claim(Task& task, size_t& slot) {
 }
 
 void Pipeline::Work() {
-  Deflater deflater(options_.level);
-  std::vector<uint8_t> input;
+  PieceDeflater deflater(options_.level);
+  std::vector<uint8_t> input;  // reused from job to job
+  // What waits in the queue keeps its compressed bytes only, not the room
+  // the compressor asked for.
+  auto fit = [](std::vector<uint8_t>& v) {
+    if (v.capacity() > v.size() + v.size() / 4 + 4096) v.shrink_to_fit();
+  };
   for (;;) {
     Task task;
     uint64_t sequence = 0;
@@ -225,12 +185,12 @@ void Pipeline::Work() {
           piece->crc = Crc(input.data(), n);
           piece->method = 0;
           if (n > 0) {
-            if (!deflater.Run(nullptr, 0, input.data(), n, true, piece->data))
-              throw std::bad_alloc();
+            if (!deflater.Run(input.data(), n, true, piece->data)) throw std::bad_alloc();
             // Deflate that does not shrink the data is worth nothing: stored.
             if (piece->data.size() < n) piece->method = 8;
           }
           if (piece->method == 0) piece->data.assign(input.begin(), input.begin() + n);
+          fit(piece->data);
           if (!options_.password.empty())
             piece->error = Encrypt(options_.password, options_.keyBits, piece->data);
         }
@@ -244,21 +204,18 @@ void Pipeline::Work() {
           int64_t start = static_cast<int64_t>(task.index * kChunk);
           size_t n = static_cast<size_t>(
               std::min<int64_t>(static_cast<int64_t>(kChunk), item.size - start));
-          size_t dict = task.index == 0 ? 0 : kWindow;
-          input.resize(dict + n);
-          int64_t got = fs::ReadAt(source.file.get(), start - static_cast<int64_t>(dict),
-                                   input.data(), dict + n);
+          input.resize(n);
+          int64_t got = fs::ReadAt(source.file.get(), start, input.data(), n);
           if (got < 0) {
             piece->error = Unreadable(item.path);
-          } else if (static_cast<size_t>(got) != dict + n) {
+          } else if (static_cast<size_t>(got) != n) {
             piece->error = Changed(item.path);
           } else {
             piece->rawSize = n;
-            piece->crc = Crc(input.data() + dict, n);
+            piece->crc = Crc(input.data(), n);
             piece->method = 8;
-            if (!deflater.Run(input.data(), dict, input.data() + dict, n, piece->last,
-                              piece->data))
-              throw std::bad_alloc();
+            if (!deflater.Run(input.data(), n, piece->last, piece->data)) throw std::bad_alloc();
+            fit(piece->data);
           }
         }
       }

@@ -120,7 +120,7 @@ class ZipEngine {
   // page). 437, 850 and 1252 are known on every platform.
   int32_t NameCodePage() const;
   void NameCodePage(int32_t codePage);
-  // Deflate level 1..9 used when writing.
+  // Deflate level 1..9 used when writing (libdeflate's levels; 7 by default).
   int32_t CompressionLevel() const;
   void CompressionLevel(int32_t level);
   // Worker threads for writing and extracting: 0 (the default) means one per
