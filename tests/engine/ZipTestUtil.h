@@ -74,6 +74,19 @@ inline std::string Bytes(size_t n, uint32_t seed, bool text = false) {
   return s;
 }
 
+// `folders` folders of `perFolder` small files each (some names accented);
+// answers the number of files.
+inline size_t ManySmallFiles(const std::string& root, int folders, int perFolder) {
+  for (int d = 0; d < folders; ++d) {
+    std::string dir = root + "/dossier " + std::to_string(d);
+    stdfs::create_directories(dir);
+    for (int f = 0; f < perFolder; ++f)
+      std::ofstream(dir + (f % 7 ? "/f" : "/é") + std::to_string(f) + ".txt", std::ios::binary)
+          << d << "/" << f;
+  }
+  return static_cast<size_t>(folders) * static_cast<size_t>(perFolder);
+}
+
 // Relative paths of everything under `root` ("dir/" for folders), with the
 // content of files.
 inline std::map<std::string, std::string> Tree(const std::string& root) {
