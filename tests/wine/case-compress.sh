@@ -155,7 +155,9 @@ expect_opened "$WORK"
 # temporary file are left, the folder is untouched, nothing is opened.
 src="$WORK/Gros"
 mkdir -p "$src"
-for i in 1 2 3 4 5 6; do head -c 12000000 /dev/urandom >"$src/part $i.bin"; done
+# Text-like data (base64): deflate works on it for seconds, where it skips
+# through random bytes faster than the dialog can be clicked.
+for i in 1 2 3 4 5 6; do head -c 30000000 /dev/urandom | base64 >"$src/part $i.txt"; done
 cat >"$WORK/cancel.txt" <<STEPS
 watchdog 90000
 timeout 30000
