@@ -160,10 +160,11 @@ bool Folder::Duplicate(Folder& out) const {
   return true;
 }
 
-Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+Folder::Step Folder::Enter(const std::string& name, Folder& out, bool create) const {
   if (!open_) return Step::failed;
   int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
+    if (!create) return Step::absent;
     if (::mkdirat(fd_, name.c_str(), 0755) != 0 && errno != EEXIST) return Step::failed;
     fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }

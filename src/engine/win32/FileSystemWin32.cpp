@@ -203,10 +203,12 @@ bool Folder::Duplicate(Folder& out) const {
   return true;
 }
 
-Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+Folder::Step Folder::Enter(const std::string& name, Folder& out, bool create) const {
   if (!open_) return Step::failed;
   std::string p = Below(path_, name);
   Status st = LinkStatus(p);
+  if (!st.exists && !create) return Step::absent;
+  // MakeFolder also answers true for a folder another worker made meanwhile.
   if (!st.exists && !MakeFolder(p)) return Step::failed;
   st = LinkStatus(p);
   if (st.isLink) return Step::link;
