@@ -525,23 +525,38 @@ TEST_F(ZipReadTest, ProcessEndingInsideAnEventStopsEveryWorkerFirst) {
   z.Save(t / "a.zip");
   ZipEngine e;
   e.Threads(4);
-  bool temporaryAtTheEnd = true, changedAfterTheEnd = true;
+  // Names and sizes: what a worker still at work would change.
+  auto snapshot = [&] {
+    std::map<std::string, uintmax_t> files;
+    for (auto& f : stdfs::recursive_directory_iterator(t / "out"))
+      files[f.path().string()] = f.is_regular_file() ? f.file_size() : 0;
+    return files;
+  };
+  auto stillAtWork = [&] {
+    auto before = snapshot();
+    ::usleep(200 * 1000);
+    return snapshot() != before;
+  };
+  bool workingDuringCleanups = true, temporaryAtTheEnd = true, workingAtTheEnd = true;
   // What the process would leave if it ended here: the cleanups have run,
   // and no worker may create, fill or rename anything any more.
   qv::SetEndProcessHandler([&](int code) {
     temporaryAtTheEnd = HasTemporary(t / "out");
-    auto before = Tree(t / "out");
-    ::usleep(200 * 1000);
-    changedAfterTheEnd = Tree(t / "out") != before;
+    workingAtTheEnd = stillAtWork();
     throw qv::ProcessEnded{code};
   });
   e.PercentDone = [&](int32_t percent, int32_t&) {
-    if (percent > 20) qv::EndProcess(qv::kExitCancelled);
+    if (percent <= 20) return;
+    // The newest cleanup, so among the first to run: the workers must be
+    // stopped before it, as before those of their temporary files.
+    qv::AddCleanup([&] { workingDuringCleanups = stillAtWork(); });
+    qv::EndProcess(qv::kExitCancelled);
   };
   ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
   EXPECT_THROW(e.ExtractAll(t / "out"), qv::ProcessEnded);
+  EXPECT_FALSE(workingDuringCleanups);
   EXPECT_FALSE(temporaryAtTheEnd);
-  EXPECT_FALSE(changedAfterTheEnd);
+  EXPECT_FALSE(workingAtTheEnd);
   EXPECT_FALSE(HasTemporary(t / "out"));
   EXPECT_LT(Tree(t / "out").size(), 200u + 8u);
 }
@@ -581,7 +596,7 @@ TEST_F(ZipReadTest, CancelDuringALargeEntryReturnsAtOnceAndLeavesNothing) {
 TEST_F(ZipReadTest, WorkersMakingTheSameFoldersAtOnceAllGetThem) {
   qv::fs::Folder root;
   ASSERT_TRUE(qv::fs::Folder::Open(t.path(), root));
-  constexpr int kThreads = 8, kFolders = 300;
+  constexpr int kThreads = 8, kFolders = 3000;
   std::atomic<int> ready{0}, failures{0};
   std::vector<std::thread> threads;
   for (int w = 0; w < kThreads; ++w)

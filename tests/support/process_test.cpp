@@ -39,14 +39,17 @@ TEST_F(EndTest, EndProcessRunsEveryCleanupLastFirst) {
 
 TEST_F(EndTest, EarlyCleanupsRunFirstAndMayWaitForThreadsThatRemoveTheirs) {
   std::vector<int> order;
-  int fromThread = AddCleanup([&] { order.push_back(1); });
-  AddCleanup([&] { order.push_back(2); });
+  int fromThread = 0;
+  // Registered first, run first all the same: it stops what the later
+  // cleanups clean after.
   AddEarlyCleanup([&] {
     order.push_back(0);
     // A worker that ends and forgets its own cleanup while this one waits.
     std::thread worker([&] { RemoveCleanup(fromThread); });
     worker.join();
   });
+  fromThread = AddCleanup([&] { order.push_back(1); });
+  AddCleanup([&] { order.push_back(2); });
   EXPECT_THROW(EndProcess(kExitCancelled), ProcessEnded);
   EXPECT_EQ(order, (std::vector<int>{0, 2}));
 }
