@@ -474,12 +474,17 @@ TEST_F(ZipReadTest, TheOutcomeIsTheSameWhateverTheNumberOfWorkers) {
   }
 }
 
-TEST_F(ZipReadTest, ALinkPlantedBeforeTheWorkersReachAFolderIsNeverFollowed) {
+// `files` files of `size` bytes spread over `folders` folders, "d<n>/f<i>".
+void SaveSpreadArchive(const std::string& path, int files, int folders, size_t size) {
   RawZip z;
-  for (int i = 0; i < 60; ++i)
-    z.Add(RawZip::Stored("d" + std::to_string(i % 6) + "/f" + std::to_string(i),
-                         qvtest::Bytes(100000, static_cast<uint32_t>(i))));
-  z.Save(t / "a.zip");
+  for (int i = 0; i < files; ++i)
+    z.Add(RawZip::Stored("d" + std::to_string(i % folders) + "/f" + std::to_string(i),
+                         qvtest::Bytes(size, static_cast<uint32_t>(i))));
+  z.Save(path);
+}
+
+TEST_F(ZipReadTest, ALinkPlantedBeforeTheWorkersReachAFolderIsNeverFollowed) {
+  SaveSpreadArchive(t / "a.zip", 60, 6, 100000);
   stdfs::create_directories(t / "dehors");
   ZipEngine e;
   e.Threads(4);
@@ -518,11 +523,7 @@ TEST_F(ZipReadTest, UpdateOnlyLooksAtNothingThroughALink) {
 }
 
 TEST_F(ZipReadTest, ProcessEndingInsideAnEventStopsEveryWorkerFirst) {
-  RawZip z;
-  for (int i = 0; i < 200; ++i)
-    z.Add(RawZip::Stored("d" + std::to_string(i % 8) + "/f" + std::to_string(i),
-                         qvtest::Bytes(200000, static_cast<uint32_t>(i))));
-  z.Save(t / "a.zip");
+  SaveSpreadArchive(t / "a.zip", 200, 8, 200000);
   ZipEngine e;
   e.Threads(4);
   // Names and sizes: what a worker still at work would change.
