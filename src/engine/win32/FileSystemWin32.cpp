@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <mutex>
 #include <random>
 
 #include "engine/FileSystem.h"
@@ -249,6 +250,9 @@ std::string NameKey(const std::string& name) {
 
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
+  // Workers name their temporary files at the same time.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> hold(lock);
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string tag;
   uint64_t v = gen();
