@@ -464,13 +464,18 @@ class Workers {
 };
 
 // Cuts the entries to write (in the order of their data) into contiguous
-// batches of roughly equal weight, several per worker so that the work
-// balances; the cuts depend on the sizes only.
+// batches of roughly equal work, several per worker so that the work
+// balances; the cuts depend on the sizes only. Making a file (create, rename,
+// time) costs about what inflating this many bytes does, so a folder of small
+// notes is shared out as well as a large file is.
+constexpr int64_t kFileWork = int64_t{64} << 10;
+
 std::vector<Batch> MakeBatches(const OpenedArchive& a, const std::vector<Plan>& plans, int workers) {
+  auto work = [](const Plan& p) { return p.size + kFileWork; };
   int64_t total = 0;
   for (const Plan& p : plans)
-    if (p.write) total += p.size + entrynames::kEntryWeight;
-  const int64_t target = std::max<int64_t>(total / (int64_t{workers} * 4), int64_t{1} << 18);
+    if (p.write) total += work(p);
+  const int64_t target = std::max<int64_t>(total / (int64_t{workers} * 8), int64_t{1} << 20);
   std::vector<Batch> batches;
   int64_t weight = 0;
   for (size_t i = 0; i < plans.size(); ++i) {
@@ -480,7 +485,7 @@ std::vector<Batch> MakeBatches(const OpenedArchive& a, const std::vector<Plan>& 
       weight = 0;
     }
     batches.back().items.push_back(i);
-    weight += plans[i].size + entrynames::kEntryWeight;
+    weight += work(plans[i]);
   }
   for (Batch& b : batches) {
     zipdir::Directory sub;
