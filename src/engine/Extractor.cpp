@@ -249,6 +249,7 @@ class FolderWalk {
 struct Batch {
   std::vector<size_t> items;  // plan indices, in the order of the data
   std::string tail;
+  int64_t work = 0;
 };
 
 // One extraction's workers: each pulls the next batch and writes its
@@ -263,7 +264,7 @@ class Run {
       const std::string& password, const std::string& zone)
       : archive_(a), plans_(plans), root_(root), password_(password), zone_(zone) {}
 
-  std::vector<Batch> batches;
+  std::vector<Batch> batches;  // handed out the largest first, so no large one is left for the end
   std::atomic<bool> stop{false};
 
   // Works until no batch is left or the run is to stop.
@@ -465,7 +466,8 @@ class Workers {
 
 // Cuts the entries to write (in the order of their data) into contiguous
 // batches of roughly equal work, several per worker so that the work
-// balances; the cuts depend on the sizes only. Making a file (create, rename,
+// balances, the largest first; the cuts and the order depend on the sizes
+// only. Making a file (create, rename,
 // time) costs about what inflating this many bytes does, so a folder of small
 // notes is shared out as well as a large file is.
 constexpr int64_t kFileWork = int64_t{64} << 10;
@@ -486,6 +488,7 @@ std::vector<Batch> MakeBatches(const OpenedArchive& a, const std::vector<Plan>& 
     }
     batches.back().items.push_back(i);
     weight += work(plans[i]);
+    batches.back().work = weight;
   }
   for (Batch& b : batches) {
     zipdir::Directory sub;
@@ -494,6 +497,8 @@ std::vector<Batch> MakeBatches(const OpenedArchive& a, const std::vector<Plan>& 
     for (size_t i : b.items) sub.entries.push_back(*plans[i].entry);
     b.tail = zipdir::Rebuild(sub);
   }
+  std::stable_sort(batches.begin(), batches.end(),
+                   [](const Batch& x, const Batch& y) { return x.work > y.work; });
   return batches;
 }
 

@@ -412,16 +412,18 @@ namespace {
 // make of it must be what one makes of it. The first failure in archive order
 // shows only at the end of a large entry, while the second is at the start
 // of what another worker takes, so a reason taken from whichever worker failed
-// first would differ.
+// first would differ (the large entries make the first two batches, which
+// are handed out first).
 void SaveBusyArchive(const std::string& path) {
   RawZip z;
   z.Add(RawZip::Stored("d00/", ""));
-  auto bigBad = RawZip::Stored("d00/grand abîmé.bin", qvtest::Bytes(3 << 20, 1));
+  auto bigBad = RawZip::Stored("d00/grand abîmé.bin", qvtest::Bytes(6 << 20, 1));
   bigBad.crc ^= 1;
   z.Add(bigBad);
   auto bad = RawZip::Stored("d00/petit abîmé.txt", "contenu abîmé");
   bad.crc ^= 1;
   z.Add(bad);
+  z.Add(RawZip::Stored("d00/moyen.bin", qvtest::Bytes(5 << 20, 2)));
   for (int i = 0; i < 400; ++i) {
     std::string folder = "d" + std::to_string(1 + i % 37);
     z.Add(RawZip::Stored(folder + "/sous " + std::to_string(i % 5) + "/f" + std::to_string(i),
@@ -461,7 +463,8 @@ TEST_F(ZipReadTest, TheOutcomeIsTheSameWhateverTheNumberOfWorkers) {
   EXPECT_EQ(one.tree.at("d2/sous 1/f1"), qvtest::Bytes(997, 1));
   EXPECT_EQ(one.tree.at("d1/sous 0/f0"), "");
   EXPECT_EQ(one.tree.count("d00/petit abîmé.txt"), 0u);
-  EXPECT_EQ(one.tree.size(), 400u + 37u + 5u * 37u + 1u);
+  EXPECT_EQ(one.tree.at("d00/moyen.bin"), qvtest::Bytes(5 << 20, 2));
+  EXPECT_EQ(one.tree.size(), 400u + 37u + 5u * 37u + 2u);
   for (int threads : {2, 4, 16}) {
     SCOPED_TRACE(threads);
     Result many = extract(threads, t / ("plusieurs" + std::to_string(threads)));
