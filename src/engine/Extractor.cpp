@@ -447,8 +447,8 @@ class Workers {
       run_.stop = true;
     }
     std::lock_guard<std::mutex> hold(lock_);
-    // Pending files register their cleanups: the count drops last so that a
-    // caller that saw it at zero finds the last bytes in TakeProgress.
+    // The count drops after the last bytes were counted, so that a caller
+    // that saw it at zero finds them all in TakeProgress.
     --running_;
     ended_.notify_all();
   }
