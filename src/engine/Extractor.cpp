@@ -4,7 +4,12 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/EntryNames.h"
@@ -12,13 +17,16 @@
 #include "engine/PathText.h"
 #include "engine/PendingFile.h"
 #include "engine/ZipEngine.h"
+#include "support/process.h"
 #include "support/text.h"
 
 namespace qv::reading {
 namespace {
 
-// Data move in chunks of this size: AbortCheck is polled between two of them.
-constexpr size_t kChunk = size_t{1} << 20;
+// Data move in chunks of this size: a stop request is seen between two of
+// them, and a stop waits for every worker to end its chunk (a quarter of a
+// megabyte takes a few milliseconds, even decrypted on a slow machine).
+constexpr size_t kChunk = size_t{1} << 18;
 
 using pathtext::FilePtr;
 using pathtext::Join;
@@ -31,10 +39,11 @@ using pathtext::StripTrailingSeparators;
 // exactly our entries, in the order of their data (its own order).
 class VirtualSource {
  public:
-  VirtualSource(FilePtr file, const OpenedArchive& a)
+  // `tail` (a directory rebuilt for some of the entries) must outlive the source.
+  VirtualSource(FilePtr file, uint64_t head, const std::string& tail)
       : file_(std::move(file)),
-        head_(a.directory.directoryStart),
-        tail_(a.rebuiltTail),
+        head_(head),
+        tail_(tail),
         size_(head_ + tail_.size()),
         buffer_(256 * 1024) {
     std::setvbuf(file_.get(), nullptr, _IONBF, 0);
@@ -100,9 +109,13 @@ class Reader {
   archive* get() const { return a_; }
 
   bool Open(const OpenedArchive& oa, const std::string& password) {
+    return Open(oa, oa.rebuiltTail, password);
+  }
+  // Only the entries `tail` (a directory rebuilt from some of them) lists.
+  bool Open(const OpenedArchive& oa, const std::string& tail, const std::string& password) {
     FilePtr f(fs::OpenRead(oa.path));
     if (!f || !a_) return false;
-    source_ = std::make_unique<VirtualSource>(std::move(f), oa);
+    source_ = std::make_unique<VirtualSource>(std::move(f), oa.directory.directoryStart, tail);
     archive_read_support_format_zip_seekable(a_);
     // Resource forks stay ordinary entries: every entry of ours is seen.
     archive_read_set_format_option(a_, "zip", "mac-ext", nullptr);
@@ -175,15 +188,6 @@ bool PartTooLong(const std::string& part) {
   return part.size() > 255;
 }
 
-std::string JoinParts(const std::vector<std::string>& parts) {
-  std::string s;
-  for (const std::string& p : parts) {
-    if (!s.empty()) s += fs::kSep;
-    s += p;
-  }
-  return s;
-}
-
 struct Plan {
   const zipdir::Entry* entry = nullptr;
   std::string name;
@@ -196,40 +200,306 @@ struct Plan {
   bool written = false;
   int64_t size = 0;
   int64_t mtime = 0;
+  // Set by the worker that had the entry (each plan has one at most).
+  std::string error;       // why writing it failed
+  std::string folderPath;  // (folders) where it is, for its time at the end
+  enum class Broken { no, unreadable, damaged } broken = Broken::no;  // the run cannot go on
 };
 
-// Walks down from the destination to the folder `depth` parts into an
-// entry's name, creating what is missing; refuses to go through a link or
-// anything that is not a folder, so nothing can land outside the destination
-// (each step is opened from the one before, never by a path a link planted
-// meanwhile could divert).
-bool WalkDown(const fs::Folder& root, const Plan& p, size_t depth, fs::Folder& out,
-              std::string& error) {
-  fs::Folder current;
-  if (!root.Duplicate(current)) {
-    error = "Impossible d'ouvrir le dossier « " + root.path() + " ».";
-    return false;
-  }
-  for (size_t i = 0; i < depth; ++i) {
-    fs::Folder next;
-    std::string path = Join(current.path(), p.parts[i]);
-    switch (current.Enter(p.parts[i], next)) {
-      case fs::Folder::Step::ok:
-        break;
-      case fs::Folder::Step::link:
-        error = "Élément refusé (lien symbolique sur le chemin) : « " + p.name + " ».";
-        return false;
-      case fs::Folder::Step::notFolder:
-        error = "Un fichier porte déjà le nom du dossier « " + path + " ».";
-        return false;
-      case fs::Folder::Step::failed:
-        error = "Impossible de créer le dossier « " + path + " ».";
-        return false;
+// The chain of folders a worker is in, held open from the destination down:
+// going from a/b/c to a/b/d closes c and enters d from b, so each folder is
+// walked once however many files it holds, and every step is taken from the
+// open folder above it, never by a path a link planted meanwhile could divert.
+class FolderWalk {
+ public:
+  FolderWalk(const fs::Folder& root, bool create) : root_(root), create_(create) {}
+
+  // The folder `depth` parts down `parts`. On failure nullptr, with the
+  // failed step and the path it was taken to.
+  const fs::Folder* Reach(const std::vector<std::string>& parts, size_t depth, fs::Folder::Step& step,
+                          std::string& failedPath) {
+    size_t keep = 0;
+    while (keep < depth && keep < names_.size() && names_[keep] == parts[keep]) ++keep;
+    chain_.erase(chain_.begin() + static_cast<std::ptrdiff_t>(keep), chain_.end());
+    names_.resize(keep);
+    for (size_t i = keep; i < depth; ++i) {
+      const fs::Folder& from = i == 0 ? root_ : chain_[i - 1];
+      fs::Folder next;
+      step = from.Enter(parts[i], next, create_);
+      if (step != fs::Folder::Step::ok) {
+        failedPath = Join(from.path(), parts[i]);
+        return nullptr;
+      }
+      chain_.push_back(std::move(next));
+      names_.push_back(parts[i]);
     }
-    current = std::move(next);
+    step = fs::Folder::Step::ok;
+    return depth == 0 ? &root_ : &chain_[depth - 1];
   }
-  out = std::move(current);
-  return true;
+
+ private:
+  const fs::Folder& root_;
+  bool create_;
+  std::vector<std::string> names_;
+  std::vector<fs::Folder> chain_;  // chain_[i] is the folder names_[0..i]
+};
+
+// Entries handed to one worker together, read by a reader of their own that
+// sees only them (a directory rebuilt from just these entries).
+struct Batch {
+  std::vector<size_t> items;  // plan indices, in the order of the data
+  std::string tail;
+  int64_t work = 0;
+};
+
+// One extraction's workers: each pulls the next batch and writes its
+// entries; what each entry came to is left in its plan, so the outcome is
+// read in archive order at the end, the same whatever the number of workers.
+class Run {
+ public:
+  // Takes the bytes just written; false when the run is to stop.
+  using Progressed = std::function<bool(int64_t)>;
+
+  Run(const OpenedArchive& a, std::vector<Plan>& plans, const fs::Folder& root,
+      const std::string& password, const std::string& zone)
+      : archive_(a), plans_(plans), root_(root), password_(password), zone_(zone) {}
+
+  std::vector<Batch> batches;  // handed out the largest first, so no large one is left for the end
+  std::atomic<bool> stop{false};
+
+  // Works until no batch is left or the run is to stop.
+  void Work(const Progressed& progressed) {
+    fs::Utf8LocaleScope locale;  // libarchive's conversions follow the thread's locale
+    std::vector<unsigned char> buf(kChunk);
+    FolderWalk walk(root_, true);
+    while (!stop) {
+      size_t b = next_.fetch_add(1);
+      if (b >= batches.size()) return;
+      const Batch& batch = batches[b];
+      Reader r;
+      if (!r.Open(archive_, batch.tail, password_)) {
+        Broke(plans_[batch.items.front()], Plan::Broken::unreadable);
+        return;
+      }
+      archive_entry* e = nullptr;
+      int rc = 0;
+      for (size_t i : batch.items) {
+        if (stop) return;
+        Plan& p = plans_[i];
+        if (!r.Next(e, rc) || !SameEntry(e, *p.entry)) {
+          Broke(p, Plan::Broken::damaged);
+          return;
+        }
+        if (!WriteEntry(p, r.get(), walk, buf, progressed)) {
+          stop = true;
+          return;
+        }
+      }
+    }
+  }
+
+ private:
+  void Broke(Plan& p, Plan::Broken why) {
+    p.broken = why;
+    stop = true;
+  }
+
+  // False when the run is to stop; what the entry came to is in its plan.
+  bool WriteEntry(Plan& p, archive* r, FolderWalk& walk, std::vector<unsigned char>& buf,
+                  const Progressed& progressed) {
+    fs::Folder::Step step{};
+    std::string stepPath;
+    const fs::Folder* at =
+        walk.Reach(p.parts, p.isDir ? p.parts.size() : p.parts.size() - 1, step, stepPath);
+    if (!at) {
+      switch (step) {
+        case fs::Folder::Step::link:
+          p.error = "Élément refusé (lien symbolique sur le chemin) : « " + p.name + " ».";
+          break;
+        case fs::Folder::Step::notFolder:
+          p.error = "Un fichier porte déjà le nom du dossier « " + stepPath + " ».";
+          break;
+        default:
+          p.error = "Impossible de créer le dossier « " + stepPath + " ».";
+          break;
+      }
+      return true;
+    }
+    if (p.isDir) {
+      p.folderPath = at->path();
+      p.written = true;
+      return progressed(entrynames::kEntryWeight);
+    }
+    const std::string& leaf = p.parts.back();
+    const std::string target = Join(at->path(), leaf);
+    if (at->StatusOf(leaf).isDir) {
+      p.error = "Un dossier porte déjà le nom « " + target + " ».";
+      return true;
+    }
+    PendingFile file(*at, leaf);
+    if (!file.Create()) {
+      p.error = "Impossible de créer le fichier « " + target + " ».";
+      return true;
+    }
+    std::string error;
+    int64_t left = p.size;
+    for (;;) {
+      la_ssize_t n = archive_read_data(r, buf.data(), buf.size());
+      if (n == 0) break;
+      if (n < 0) {
+        const char* why = archive_error_string(r);
+        error = "Élément illisible ou endommagé « " + p.name + " »" +
+                (why ? std::string(" : ") + why : std::string()) + ".";
+        break;
+      }
+      // Never more than the directory declares: the space was counted on it.
+      if (n > left) {
+        error = "Élément endommagé « " + p.name + " » : ses données dépassent la taille annoncée.";
+        break;
+      }
+      if (std::fwrite(buf.data(), 1, static_cast<size_t>(n), file.file()) !=
+          static_cast<size_t>(n)) {
+        error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
+        break;
+      }
+      left -= n;
+      if (!progressed(n) || stop) return false;  // the pending file goes with `file`
+    }
+    if (error.empty() && left != 0)
+      error = "Élément endommagé « " + p.name +
+              " » : ses données sont plus courtes que la taille annoncée.";
+    if (error.empty() && !file.Commit(false, p.mtime, true))
+      error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
+    if (!error.empty()) {
+      file.Discard();
+      p.error = std::move(error);
+      return true;
+    }
+    if (!zone_.empty()) {
+      // The mark goes on the file in place (a stream does not always follow
+      // a rename); writing it touches the file, so its time is set again.
+      fs::WriteZone(target, zone_);
+      at->SetTime(leaf, p.mtime);
+    }
+    p.written = true;
+    return progressed(entrynames::kEntryWeight);
+  }
+
+  const OpenedArchive& archive_;
+  std::vector<Plan>& plans_;
+  const fs::Folder& root_;
+  const std::string& password_;
+  const std::string& zone_;
+  std::atomic<size_t> next_{0};
+};
+
+// The worker threads of a run. The events stay on the caller's thread, which
+// waits here and raises them from what the workers report. Whatever way the
+// caller leaves (an exception from a handler included), the workers are
+// stopped and joined first; so is it when the process ends from inside an
+// event, before the cleanups that remove the workers' temporary files run.
+class Workers {
+ public:
+  Workers(Run& run, int count) : run_(run) {
+    cleanup_ = AddEarlyCleanup([this] { StopAndJoin(); });
+    running_ = count;
+    try {
+      for (int i = 0; i < count; ++i) threads_.emplace_back([this] { Body(); });
+    } catch (...) {
+      StopAndJoin();
+      RemoveCleanup(cleanup_);
+      throw;
+    }
+  }
+  ~Workers() {
+    StopAndJoin();
+    RemoveCleanup(cleanup_);
+  }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+
+  // Waits at most `wait` for the workers to end; true when they all have.
+  bool Wait(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return ended_.wait_for(hold, wait, [this] { return running_ <= 0; });
+  }
+  // Bytes written since the last call.
+  int64_t TakeProgress() { return progress_.exchange(0); }
+  bool failed() const { return failed_; }
+
+  void StopAndJoin() {
+    run_.stop = true;
+    std::lock_guard<std::mutex> hold(joinLock_);
+    for (std::thread& t : threads_)
+      if (t.joinable()) t.join();
+  }
+
+ private:
+  void Body() {
+    try {
+      run_.Work([this](int64_t n) {
+        progress_ += n;
+        return !run_.stop;
+      });
+    } catch (...) {
+      // Out of memory or threads: nothing certain of the run remains.
+      failed_ = true;
+      run_.stop = true;
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    // The count drops after the last bytes were counted, so that a caller
+    // that saw it at zero finds them all in TakeProgress.
+    --running_;
+    ended_.notify_all();
+  }
+
+  Run& run_;
+  int cleanup_ = 0;
+  std::vector<std::thread> threads_;
+  std::mutex joinLock_;
+  std::mutex lock_;
+  std::condition_variable ended_;
+  int running_ = 0;
+  std::atomic<int64_t> progress_{0};
+  std::atomic<bool> failed_{false};
+};
+
+// Cuts the entries to write (in the order of their data) into contiguous
+// batches of roughly equal work, several per worker so that the work
+// balances, the largest first; the cuts and the order depend on the sizes
+// only. Making a file (create, rename,
+// time) costs about what inflating this many bytes does, so a folder of small
+// notes is shared out as well as a large file is.
+constexpr int64_t kFileWork = int64_t{64} << 10;
+
+std::vector<Batch> MakeBatches(const OpenedArchive& a, const std::vector<Plan>& plans, int workers) {
+  auto work = [](const Plan& p) { return p.size + kFileWork; };
+  int64_t total = 0;
+  for (const Plan& p : plans)
+    if (p.write) total += work(p);
+  const int64_t target = std::max<int64_t>(total / (int64_t{workers} * 8), int64_t{1} << 20);
+  std::vector<Batch> batches;
+  int64_t weight = 0;
+  for (size_t i = 0; i < plans.size(); ++i) {
+    if (!plans[i].write) continue;
+    if (batches.empty() || weight >= target) {
+      batches.emplace_back();
+      weight = 0;
+    }
+    batches.back().items.push_back(i);
+    weight += work(plans[i]);
+    batches.back().work = weight;
+  }
+  for (Batch& b : batches) {
+    zipdir::Directory sub;
+    sub.directoryStart = a.directory.directoryStart;
+    sub.entries.reserve(b.items.size());
+    for (size_t i : b.items) sub.entries.push_back(*plans[i].entry);
+    b.tail = zipdir::Rebuild(sub);
+  }
+  std::stable_sort(batches.begin(), batches.end(),
+                   [](const Batch& x, const Batch& y) { return x.work > y.work; });
+  return batches;
 }
 
 // The nearest folder of `path` (itself or a parent) that exists, to ask for
@@ -315,7 +585,7 @@ int32_t PasswordOpens(const OpenedArchive& a, const std::string& password) {
 }
 
 Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folderIn, bool newerOnly,
-                const std::string& password, int32_t codePage, const Hooks& hooks) {
+                const std::string& password, int32_t codePage, int threads, const Hooks& hooks) {
   Outcome out;
   auto fail = [&](int32_t code, std::string text) {
     out.result = code;
@@ -393,12 +663,22 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
     }
   }
 
-  int64_t total = 0, bytesToWrite = 0;
+  // What is already there (update only) is asked of the folders themselves,
+  // walked once each; a folder that is not there holds nothing, and a link
+  // on the way hides nothing (the entry is then refused when written).
+  fs::Folder existing;
+  const bool destinationThere = newerOnly && fs::Folder::Open(folder, existing);
+  FolderWalk look(existing, false);
+  int64_t bytesToWrite = 0;
   for (Plan& p : plans) {
     if (!p.refusal.empty()) continue;
     p.write = true;
     if (newerOnly) {
-      fs::Status st = fs::LinkStatus(Join(folder, JoinParts(p.parts)));
+      fs::Folder::Step step{};
+      std::string ignored;
+      const fs::Folder* at =
+          destinationThere ? look.Reach(p.parts, p.parts.size() - 1, step, ignored) : nullptr;
+      fs::Status st = at ? at->StatusOf(p.parts.back()) : fs::Status{};
       if (!p.isDir && st.exists && st.isFile && !entrynames::IsNewer(p.mtime, st.mtime)) {
         p.write = false;
         p.kept = true;
@@ -409,10 +689,7 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
         p.kept = p.present = true;
       }
     }
-    if (p.write) {
-      total += p.size + entrynames::kEntryWeight;
-      bytesToWrite += p.size;
-    }
+    if (p.write) bytesToWrite += p.size;
   }
 
   // The sizes the directory declares are all that is ever written (longer
@@ -434,119 +711,74 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       !fs::Folder::Open(folder, root))
     return fail(ZipEngine::kExtractFailed, "Impossible de créer le dossier « " + folder + " ».");
 
-  int32_t written = 0;
-  int failures = 0;
-  std::string firstError;  // the reason reported: the first entry that failed
-  auto note = [&](std::string text) {
-    ++failures;
-    if (firstError.empty()) firstError = std::move(text);
-  };
-  std::vector<std::pair<std::string, int64_t>> folderTimes;
+  // Every entry is announced before the workers start (in archive order, on
+  // this thread), so that the handler decides what is written before any of
+  // it is.
+  for (Plan& p : plans) {
+    if (!p.write || !hooks.toBeUnzipped) continue;
+    int32_t exclude = 0;
+    hooks.toBeUnzipped(p.name, static_cast<int64_t>(p.entry->compressedSize), p.size, exclude);
+    if (exclude != 0) p.write = false;
+  }
+  int64_t total = 0;
+  for (const Plan& p : plans)
+    if (p.write) total += p.size + entrynames::kEntryWeight;
+
   auto stop = [&] { return hooks.abortRequested && hooks.abortRequested(); };
   if ((hooks.begin && !hooks.begin(total)) || stop()) return aborted();
   auto advance = [&](int64_t n) { return (!hooks.advance || hooks.advance(n)) && !stop(); };
 
-  if (!entries.empty()) {
-    Reader r;
-    if (!r.Open(*a, password))
+  const int workers = std::max(threads, 1);
+  Run run(*a, plans, root, password, zone);
+  run.batches = MakeBatches(*a, plans, workers);
+  bool stopped = false, failed = false;
+  if (workers == 1 || run.batches.size() <= 1) {
+    // One worker is this thread: the events come straight from its steps.
+    run.Work([&](int64_t n) {
+      if (!advance(n)) stopped = true;
+      return !stopped;
+    });
+  } else {
+    Workers pool(run, std::min<int>(workers, static_cast<int>(run.batches.size())));
+    // The events, from what the workers report: at every step of this loop,
+    // which also keeps the heartbeat of a large file going.
+    constexpr auto kPoll = std::chrono::milliseconds(50);
+    for (;;) {
+      bool done = pool.Wait(kPoll);
+      if (!stopped && !advance(pool.TakeProgress())) {
+        stopped = true;
+        pool.StopAndJoin();
+      }
+      if (done || stopped) break;
+    }
+    pool.StopAndJoin();
+    failed = pool.failed();
+  }
+  if (stopped) return aborted();
+
+  int32_t written = 0;
+  int failures = 0;
+  std::string firstError;  // the reason reported: the first entry that failed
+  std::vector<std::pair<std::string, int64_t>> folderTimes;
+  for (const Plan& p : plans) {
+    if (p.broken == Plan::Broken::unreadable || failed)
       return fail(ZipEngine::kExtractFailed,
                   "Impossible de lire l'archive « " + archivePath + " ».");
-    std::vector<unsigned char> buf(kChunk);
-    archive_entry* e = nullptr;
-    int rc = 0;
-    for (Plan& p : plans) {
-      if (!r.Next(e, rc) || !SameEntry(e, *p.entry))
-        return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
-      if (!p.refusal.empty()) {
-        note(p.refusal);
-        continue;
-      }
-      if (!p.write) continue;
-      int32_t exclude = 0;
-      if (hooks.toBeUnzipped)
-        hooks.toBeUnzipped(p.name, static_cast<int64_t>(p.entry->compressedSize), p.size, exclude);
-      if (exclude != 0) continue;
-
-      std::string error;
-      fs::Folder at;
-      if (!WalkDown(root, p, p.isDir ? p.parts.size() : p.parts.size() - 1, at, error)) {
-        note(error);
-        continue;
-      }
-      if (p.isDir) {
-        folderTimes.emplace_back(at.path(), p.mtime);
-        ++written;
-        p.written = true;
-        if (!advance(entrynames::kEntryWeight)) return aborted();
-        continue;
-      }
-      const std::string& leaf = p.parts.back();
-      const std::string target = Join(at.path(), leaf);
-      if (at.StatusOf(leaf).isDir) {
-        note("Un dossier porte déjà le nom « " + target + " ».");
-        continue;
-      }
-      PendingFile file(at, leaf);
-      if (!file.Create()) {
-        note("Impossible de créer le fichier « " + target + " ».");
-        continue;
-      }
-      bool ok = true;
-      int64_t left = p.size;
-      for (;;) {
-        la_ssize_t n = archive_read_data(r.get(), buf.data(), buf.size());
-        if (n == 0) break;
-        if (n < 0) {
-          ok = false;
-          const char* why = archive_error_string(r.get());
-          error = "Élément illisible ou endommagé « " + p.name + " »" +
-                  (why ? std::string(" : ") + why : std::string()) + ".";
-          break;
-        }
-        // Never more than the directory declares: the space was counted on it.
-        if (n > left) {
-          ok = false;
-          error =
-              "Élément endommagé « " + p.name + " » : ses données dépassent la taille annoncée.";
-          break;
-        }
-        if (std::fwrite(buf.data(), 1, static_cast<size_t>(n), file.file()) !=
-            static_cast<size_t>(n)) {
-          ok = false;
-          error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
-          break;
-        }
-        left -= n;
-        if (!advance(n)) return aborted();
-      }
-      if (ok && left != 0) {
-        ok = false;
-        error = "Élément endommagé « " + p.name +
-                " » : ses données sont plus courtes que la taille annoncée.";
-      }
-      if (ok && !file.Commit(false, p.mtime, true)) {
-        ok = false;
-        error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
-      }
-      if (!ok) {
-        file.Discard();
-        note(error);
-        continue;
-      }
-      if (!zone.empty()) {
-        // The mark goes on the file in place (a stream does not always follow
-        // a rename); writing it touches the file, so its time is set again.
-        fs::WriteZone(target, zone);
-        at.SetTime(leaf, p.mtime);
-      }
+    if (p.broken == Plan::Broken::damaged)
+      return fail(ZipEngine::kExtractFailed, "L'archive « " + archivePath + " » est endommagée.");
+    const std::string& why = !p.refusal.empty() ? p.refusal : p.error;
+    if (!why.empty()) {
+      ++failures;
+      if (firstError.empty()) firstError = why;
+    }
+    if (p.written) {
       ++written;
-      p.written = true;
-      if (!advance(entrynames::kEntryWeight)) return aborted();
+      if (p.isDir) folderTimes.emplace_back(p.folderPath, p.mtime);
     }
   }
   // Folders last, deepest first: writing into a folder changes its time.
-  std::sort(folderTimes.begin(), folderTimes.end(),
-            [](const auto& x, const auto& y) { return x.first.size() > y.first.size(); });
+  std::stable_sort(folderTimes.begin(), folderTimes.end(),
+                   [](const auto& x, const auto& y) { return x.first.size() > y.first.size(); });
   for (const auto& [path, mtime] : folderTimes) fs::SetModificationTime(path, mtime);
   if (failures > 0) {
     std::string text = firstError;

@@ -51,7 +51,12 @@ struct Outcome {
   bool allExtracted = false;  // every entry is on disk after this run
 };
 
+// Extracts with `threads` workers (at least one), each with a reader of its
+// own over a disjoint set of entries. Every hook is called on the caller's
+// thread: `toBeUnzipped` for every entry to write, in archive order, before
+// the first is written; the progress and abort hooks while the workers write.
+// The outcome is the same whatever the number of workers.
 Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folder, bool newerOnly,
-                const std::string& password, int32_t codePage, const Hooks& hooks);
+                const std::string& password, int32_t codePage, int threads, const Hooks& hooks);
 
 }  // namespace qv::reading

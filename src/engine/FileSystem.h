@@ -110,9 +110,11 @@ class Folder {
   // Another handle on the same folder.
   bool Duplicate(Folder& out) const;
 
-  enum class Step { ok, link, notFolder, failed };
-  // The subfolder `name`, created when absent; never through a link.
-  Step Enter(const std::string& name, Folder& out) const;
+  enum class Step { ok, link, notFolder, absent, failed };
+  // The subfolder `name`, created when absent (or, without `create`, `absent`
+  // then); never through a link. Safe when another thread creates the same
+  // folder at the same moment: a folder that appeared meanwhile is entered.
+  Step Enter(const std::string& name, Folder& out, bool create = true) const;
   Status StatusOf(const std::string& name) const;  // the name itself, links not followed
   std::FILE* CreateNew(const std::string& name) const;
   bool Rename(const std::string& from, const std::string& to) const;  // replaces `to`

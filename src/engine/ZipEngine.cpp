@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "engine/EntryNames.h"
@@ -256,8 +257,10 @@ struct ZipEngine::Impl {
     hooks.toBeUnzipped = owner.ToBeUnzipped;
     // The handlers may close the archive while this runs (the program ending
     // from inside an event): the extraction holds its own reference.
-    reading::Outcome o =
-        reading::Extract(opened, folder, newerOnly, extractPassword, codePage, hooks);
+    int workers = threads;
+    if (workers == 0) workers = static_cast<int>(std::min(16u, std::thread::hardware_concurrency()));
+    reading::Outcome o = reading::Extract(opened, folder, newerOnly, extractPassword, codePage,
+                                          std::max(workers, 1), hooks);
     errorText = o.errorText;
     allExtracted = o.allExtracted;
     return o.result;

@@ -99,6 +99,15 @@ class ZipEngine {
   // Each file is written under a temporary name and renamed when complete.
   int32_t ExtractNewer(const std::string& folder);
   // Extracts every entry into `folder`, overwriting. As ExtractNewer.
+  //
+  // Both extraction calls share the entries out among Threads() workers, each
+  // reading its own, and raise every event on the caller's thread:
+  // ToBeUnzipped for each entry to write, in archive order, before the first
+  // byte is written; PercentDone (byte-weighted, at least 4 times a second)
+  // and AbortCheck while the workers write. Whatever the number of workers,
+  // the result, the reason and the files are the same; a stop request, an
+  // exception from a handler or the process ending inside an event stops and
+  // joins the workers before anything else, leaving no temporary file.
   int32_t ExtractAll(const std::string& folder);
   // Releases the archive; harmless when none is open.
   void CloseArchive();

@@ -3,38 +3,71 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 namespace qv {
 namespace {
-std::map<int, std::function<void()>>& Cleanups() {
-  static std::map<int, std::function<void()>> c;
-  return c;
+// Cleanups are registered and removed by the engine's worker threads while the
+// caller's thread may be ending the process, so the registry is locked; a
+// cleanup never runs under the lock, since it may itself (stopping those
+// workers) wait for threads that remove theirs.
+struct Registry {
+  std::mutex lock;
+  std::map<int, std::function<void()>> early, late;
+  int next = 1;
+};
+Registry& Cleanups() {
+  static Registry r;
+  return r;
 }
-int g_nextCleanup = 1;
 std::function<void(int)>& Handler() {
   static std::function<void(int)> h;
   return h;
 }
-}  // namespace
 
-int AddCleanup(std::function<void()> cleanup) {
-  int id = g_nextCleanup++;
-  Cleanups()[id] = std::move(cleanup);
+int Add(bool early, std::function<void()> cleanup) {
+  Registry& r = Cleanups();
+  std::lock_guard<std::mutex> hold(r.lock);
+  int id = r.next++;
+  (early ? r.early : r.late)[id] = std::move(cleanup);
   return id;
 }
 
-void RemoveCleanup(int id) { Cleanups().erase(id); }
+// Takes out the next cleanup to run: early ones first, each tier last
+// registered first.
+bool TakeNext(std::function<void()>& fn) {
+  Registry& r = Cleanups();
+  std::lock_guard<std::mutex> hold(r.lock);
+  for (auto* tier : {&r.early, &r.late}) {
+    if (tier->empty()) continue;
+    auto it = std::prev(tier->end());
+    fn = std::move(it->second);
+    tier->erase(it);
+    return true;
+  }
+  return false;
+}
+}  // namespace
+
+int AddCleanup(std::function<void()> cleanup) { return Add(false, std::move(cleanup)); }
+int AddEarlyCleanup(std::function<void()> cleanup) { return Add(true, std::move(cleanup)); }
+
+void RemoveCleanup(int id) {
+  Registry& r = Cleanups();
+  std::lock_guard<std::mutex> hold(r.lock);
+  r.early.erase(id);
+  r.late.erase(id);
+}
 
 void RunCleanups() {
-  while (!Cleanups().empty()) {
-    auto it = std::prev(Cleanups().end());
-    auto fn = std::move(it->second);
-    Cleanups().erase(it);
+  std::function<void()> fn;
+  while (TakeNext(fn)) {
     try {
       fn();
     } catch (...) {
       // A cleanup that fails must not keep the others from running.
     }
+    fn = nullptr;
   }
 }
 

@@ -14,12 +14,16 @@ constexpr int kExitDone = 0;
 constexpr int kExitCancelled = 1;
 constexpr int kExitFailed = 2;
 
-// Runs the registered cleanups (last registered first), then ends the process
+// Runs the registered cleanups (the early ones first, each kind last
+// registered first), then ends the process
 // with `code`, or calls the handler installed by SetEndProcessHandler.
 [[noreturn]] void EndProcess(int code);
 
-// Registers a cleanup; returns an id for RemoveCleanup.
+// Registers a cleanup; returns an id for RemoveCleanup. Safe from any thread.
 int AddCleanup(std::function<void()> cleanup);
+// Registers a cleanup that runs before every ordinary one: what stops the
+// threads that create and remove the files the ordinary cleanups remove.
+int AddEarlyCleanup(std::function<void()> cleanup);
 void RemoveCleanup(int id);
 // Runs and forgets every registered cleanup.
 void RunCleanups();

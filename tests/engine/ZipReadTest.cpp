@@ -7,9 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "ZipTestUtil.h"
+#include "engine/FileSystem.h"
 #include "engine/ZipEngine.h"
 #include "support/process.h"
 
@@ -377,6 +381,8 @@ TEST_F(ZipReadTest, AFolderSwappedForALinkDuringTheRunDivertsNothing) {
   z.Save(t / "a.zip");
   stdfs::create_directories(t / "dehors");
   ZipEngine e;
+  // One worker, so that the events come between its very steps.
+  e.Threads(1);
   bool swapped = false;
   // While the first file is being written, its folder is moved away and a
   // link to another place put in its stead.
@@ -387,14 +393,230 @@ TEST_F(ZipReadTest, AFolderSwappedForALinkDuringTheRunDivertsNothing) {
     stdfs::create_directory_symlink(t / "dehors", t / "out/sous");
   };
   ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
-  EXPECT_LT(e.ExtractAll(t / "out"), 0);
+  EXPECT_EQ(e.ExtractAll(t / "out"), 2) << e.ErrorText();
   ASSERT_TRUE(swapped);
   EXPECT_TRUE(Names(t / "dehors").empty());
-  // The file went on in the folder it was begun in; the next entry found a
-  // link on its way and was refused.
+  // The files went on in the folder they were begun in, held open, whatever
+  // now stands at its old name.
   EXPECT_EQ(ReadFile(t / "out/ailleurs/gros.bin"), big);
-  EXPECT_NE(e.ErrorText().find("petit.txt"), std::string::npos) << e.ErrorText();
+  EXPECT_EQ(ReadFile(t / "out/ailleurs/petit.txt"), "petit");
   EXPECT_FALSE(HasTemporary(t / "out"));
+}
+
+}  // namespace
+
+namespace {
+
+// Many folders, files of every size, damaged entries, names that land on
+// one another and a name that leaves the destination: what several workers
+// make of it must be what one makes of it. The first failure in archive order
+// shows only at the end of a large entry, while the second is at the start
+// of what another worker takes, so a reason taken from whichever worker failed
+// first would differ (the large entries make the first two batches, which
+// are handed out first).
+void SaveBusyArchive(const std::string& path) {
+  RawZip z;
+  z.Add(RawZip::Stored("d00/", ""));
+  auto bigBad = RawZip::Stored("d00/grand abîmé.bin", qvtest::Bytes(6 << 20, 1));
+  bigBad.crc ^= 1;
+  z.Add(bigBad);
+  auto bad = RawZip::Stored("d00/petit abîmé.txt", "contenu abîmé");
+  bad.crc ^= 1;
+  z.Add(bad);
+  z.Add(RawZip::Stored("d00/moyen.bin", qvtest::Bytes(5 << 20, 2)));
+  for (int i = 0; i < 400; ++i) {
+    std::string folder = "d" + std::to_string(1 + i % 37);
+    z.Add(RawZip::Stored(folder + "/sous " + std::to_string(i % 5) + "/f" + std::to_string(i),
+                         qvtest::Bytes(static_cast<size_t>(i * 997 % 60000), static_cast<uint32_t>(i))));
+    if (i == 150) z.Add(RawZip::Stored("d1/sous 0/f0", "deuxième du même nom"));
+    if (i == 250) z.Add(RawZip::Stored("../dehors.txt", "x"));
+    if (i == 300) z.Add(RawZip::Stored("d9/", ""));
+  }
+  z.Save(path);
+}
+
+TEST_F(ZipReadTest, TheOutcomeIsTheSameWhateverTheNumberOfWorkers) {
+  SaveBusyArchive(t / "a.zip");
+  struct Result {
+    int32_t count;
+    std::string error;
+    int32_t all;
+    std::map<std::string, std::string> tree;
+    int64_t folderTime;
+  };
+  auto extract = [&](int threads, const std::string& out) {
+    ZipEngine e;
+    e.Threads(threads);
+    EXPECT_EQ(e.OpenArchive(t / "a.zip"), 1);
+    Result r;
+    r.count = e.ExtractAll(out);
+    r.error = e.ErrorText();
+    r.all = e.AllEntriesExtracted();
+    r.tree = Tree(out);
+    r.folderTime = qvtest::MTime(out + "/d9");
+    return r;
+  };
+  Result one = extract(1, t / "un");
+  EXPECT_EQ(one.count, ZipEngine::kExtractFailed);
+  EXPECT_NE(one.error.find("grand abîmé.bin"), std::string::npos) << one.error;
+  EXPECT_NE(one.error.find("(4 éléments n'ont pas été extraits.)"), std::string::npos) << one.error;
+  EXPECT_EQ(one.tree.at("d2/sous 1/f1"), qvtest::Bytes(997, 1));
+  EXPECT_EQ(one.tree.at("d1/sous 0/f0"), "");
+  EXPECT_EQ(one.tree.count("d00/petit abîmé.txt"), 0u);
+  EXPECT_EQ(one.tree.at("d00/moyen.bin"), qvtest::Bytes(5 << 20, 2));
+  EXPECT_EQ(one.tree.size(), 400u + 37u + 5u * 37u + 2u);
+  for (int threads : {2, 4, 16}) {
+    SCOPED_TRACE(threads);
+    Result many = extract(threads, t / ("plusieurs" + std::to_string(threads)));
+    EXPECT_EQ(many.count, one.count);
+    EXPECT_EQ(many.error, one.error);
+    EXPECT_EQ(many.all, one.all);
+    EXPECT_EQ(many.tree, one.tree);
+    EXPECT_EQ(many.folderTime, one.folderTime);
+    EXPECT_FALSE(HasTemporary(t / ("plusieurs" + std::to_string(threads))));
+  }
+}
+
+// `files` files of `size` bytes spread over `folders` folders, "d<n>/f<i>".
+void SaveSpreadArchive(const std::string& path, int files, int folders, size_t size) {
+  RawZip z;
+  for (int i = 0; i < files; ++i)
+    z.Add(RawZip::Stored("d" + std::to_string(i % folders) + "/f" + std::to_string(i),
+                         qvtest::Bytes(size, static_cast<uint32_t>(i))));
+  z.Save(path);
+}
+
+TEST_F(ZipReadTest, ALinkPlantedBeforeTheWorkersReachAFolderIsNeverFollowed) {
+  SaveSpreadArchive(t / "a.zip", 60, 6, 100000);
+  stdfs::create_directories(t / "dehors");
+  ZipEngine e;
+  e.Threads(4);
+  // Every entry is announced before any is written: the link is in place
+  // before the folder it stands for is made.
+  e.ToBeUnzipped = [&](const std::string&, int64_t, int64_t, int32_t&) {
+    if (!stdfs::exists(t / "out/d3"))
+      stdfs::create_directory_symlink(t / "dehors", t / "out/d3");
+  };
+  ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+  EXPECT_LT(e.ExtractAll(t / "out"), 0);
+  EXPECT_TRUE(Names(t / "dehors").empty());
+  EXPECT_NE(e.ErrorText().find("lien symbolique"), std::string::npos) << e.ErrorText();
+  EXPECT_NE(e.ErrorText().find("(10 éléments"), std::string::npos) << e.ErrorText();
+  EXPECT_EQ(Names(t / "out/d0").size(), 10u);
+  EXPECT_FALSE(HasTemporary(t / "out"));
+}
+
+TEST_F(ZipReadTest, UpdateOnlyLooksAtNothingThroughALink) {
+  // What a link in the destination leads to is not what is there: the
+  // entry is not taken as kept, it is refused.
+  WriteFile(t / "dehors/f.txt", "plus récent, ailleurs", 1900000000);
+  stdfs::create_directories(t / "out");
+  stdfs::create_directory_symlink(t / "dehors", t / "out/sous");
+  RawZip z;
+  z.Add(RawZip::Stored("sous/f.txt", "de l'archive"));
+  z.Add(RawZip::Stored("g.txt", "g"));
+  z.Save(t / "a.zip");
+  ZipEngine e;
+  ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+  EXPECT_LT(e.ExtractNewer(t / "out"), 0);
+  EXPECT_NE(e.ErrorText().find("lien symbolique"), std::string::npos) << e.ErrorText();
+  EXPECT_EQ(ReadFile(t / "dehors/f.txt"), "plus récent, ailleurs");
+  EXPECT_EQ(ReadFile(t / "out/g.txt"), "g");
+  EXPECT_EQ(e.AllEntriesExtracted(), 0);
+}
+
+TEST_F(ZipReadTest, ProcessEndingInsideAnEventStopsEveryWorkerFirst) {
+  SaveSpreadArchive(t / "a.zip", 300, 8, 200000);
+  ZipEngine e;
+  e.Threads(4);
+  // Names and sizes: what a worker still at work would change.
+  auto snapshot = [&] {
+    std::map<std::string, uintmax_t> files;
+    for (auto& f : stdfs::recursive_directory_iterator(t / "out"))
+      files[f.path().string()] = f.is_regular_file() ? f.file_size() : 0;
+    return files;
+  };
+  auto stillAtWork = [&] {
+    auto before = snapshot();
+    ::usleep(200 * 1000);
+    return snapshot() != before;
+  };
+  bool workingDuringCleanups = true, temporaryAtTheEnd = true, workingAtTheEnd = true;
+  // What the process would leave if it ended here: the cleanups have run,
+  // and no worker may create, fill or rename anything any more.
+  qv::SetEndProcessHandler([&](int code) {
+    temporaryAtTheEnd = HasTemporary(t / "out");
+    workingAtTheEnd = stillAtWork();
+    throw qv::ProcessEnded{code};
+  });
+  e.PercentDone = [&](int32_t percent, int32_t&) {
+    if (percent == 0) return;
+    // The newest cleanup, so among the first to run: the workers must be
+    // stopped before it, as before those of their temporary files.
+    qv::AddCleanup([&] { workingDuringCleanups = stillAtWork(); });
+    qv::EndProcess(qv::kExitCancelled);
+  };
+  ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+  EXPECT_THROW(e.ExtractAll(t / "out"), qv::ProcessEnded);
+  EXPECT_FALSE(workingDuringCleanups);
+  EXPECT_FALSE(temporaryAtTheEnd);
+  EXPECT_FALSE(workingAtTheEnd);
+  EXPECT_FALSE(HasTemporary(t / "out"));
+  // The end came while there was work left (the first percent of 60 MB).
+  EXPECT_LT(Tree(t / "out").size(), 300u + 8u);
+}
+
+TEST_F(ZipReadTest, CancelDuringALargeEntryReturnsAtOnceAndLeavesNothing) {
+  std::string block = qvtest::Bytes(1 << 20, 9), big;
+  big.reserve(size_t{320} << 20);
+  for (int i = 0; i < 320; ++i) big += block;
+  {
+    RawZip z;
+    z.Add(RawZip::Stored("petit.txt", "petit"));
+    z.Add(RawZip::Stored("gros.bin", big));
+    z.Save(t / "a.zip");
+  }
+  big = std::string();
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    ZipEngine e;
+    e.Threads(threads);
+    std::chrono::steady_clock::time_point asked{};
+    e.PercentDone = [&](int32_t percent, int32_t& abort) {
+      if (percent < 5) return;
+      abort = 1;
+      if (asked == std::chrono::steady_clock::time_point{}) asked = std::chrono::steady_clock::now();
+    };
+    ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+    std::string out = t / ("out" + std::to_string(threads));
+    EXPECT_EQ(e.ExtractAll(out), ZipEngine::kExtractAborted);
+    auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(took, std::chrono::milliseconds(500))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_FALSE(stdfs::exists(out + "/gros.bin"));
+    EXPECT_FALSE(HasTemporary(out));
+  }
+}
+
+TEST_F(ZipReadTest, WorkersMakingTheSameFoldersAtOnceAllGetThem) {
+  qv::fs::Folder root;
+  ASSERT_TRUE(qv::fs::Folder::Open(t.path(), root));
+  constexpr int kThreads = 8, kFolders = 3000;
+  std::atomic<int> ready{0}, failures{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kThreads; ++w)
+    threads.emplace_back([&] {
+      ++ready;
+      while (ready < kThreads) std::this_thread::yield();
+      for (int i = 0; i < kFolders; ++i) {
+        qv::fs::Folder sub;
+        if (root.Enter("dossier " + std::to_string(i), sub) != qv::fs::Folder::Step::ok)
+          ++failures;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(Names(t.path()).size(), static_cast<size_t>(kFolders));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "support/modMain.h"
@@ -34,6 +35,36 @@ TEST_F(EndTest, EndProcessRunsEveryCleanupLastFirst) {
   EXPECT_EQ(order, (std::vector<int>{4, 1}));
   RunCleanups();  // nothing left to run twice
   EXPECT_EQ(order.size(), 2u);
+}
+
+TEST_F(EndTest, EarlyCleanupsRunFirstAndMayWaitForThreadsThatRemoveTheirs) {
+  std::vector<int> order;
+  int fromThread = 0;
+  // Registered first, run first all the same: it stops what the later
+  // cleanups clean after.
+  AddEarlyCleanup([&] {
+    order.push_back(0);
+    // A worker that ends and forgets its own cleanup while this one waits.
+    std::thread worker([&] { RemoveCleanup(fromThread); });
+    worker.join();
+  });
+  fromThread = AddCleanup([&] { order.push_back(1); });
+  AddCleanup([&] { order.push_back(2); });
+  EXPECT_THROW(EndProcess(kExitCancelled), ProcessEnded);
+  EXPECT_EQ(order, (std::vector<int>{0, 2}));
+}
+
+TEST_F(EndTest, CleanupsComeAndGoFromManyThreads) {
+  std::vector<std::thread> threads;
+  for (int w = 0; w < 4; ++w)
+    threads.emplace_back([] {
+      for (int i = 0; i < 20000; ++i) RemoveCleanup(AddCleanup([] {}));
+    });
+  for (auto& th : threads) th.join();
+  int ran = 0;
+  AddCleanup([&] { ++ran; });
+  RunCleanups();
+  EXPECT_EQ(ran, 1);
 }
 
 TEST_F(EndTest, MainReturnsWhenTheLoadHandlerReturns) {

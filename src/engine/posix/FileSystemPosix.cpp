@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <random>
 
 #include "engine/FileSystem.h"
@@ -104,6 +105,9 @@ std::string NameKey(const std::string& name) { return name; }
 
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ static_cast<uint64_t>(::getpid())};
+  // Workers name their temporary files at the same time.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> hold(lock);
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string tag;
   uint64_t v = gen();
@@ -160,10 +164,11 @@ bool Folder::Duplicate(Folder& out) const {
   return true;
 }
 
-Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+Folder::Step Folder::Enter(const std::string& name, Folder& out, bool create) const {
   if (!open_) return Step::failed;
   int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
+    if (!create) return Step::absent;
     if (::mkdirat(fd_, name.c_str(), 0755) != 0 && errno != EEXIST) return Step::failed;
     fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   }

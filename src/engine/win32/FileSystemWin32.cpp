@@ -3,6 +3,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <mutex>
 #include <random>
 
 #include "engine/FileSystem.h"
@@ -204,10 +205,12 @@ bool Folder::Duplicate(Folder& out) const {
   return true;
 }
 
-Folder::Step Folder::Enter(const std::string& name, Folder& out) const {
+Folder::Step Folder::Enter(const std::string& name, Folder& out, bool create) const {
   if (!open_) return Step::failed;
   std::string p = Below(path_, name);
   Status st = LinkStatus(p);
+  if (!st.exists && !create) return Step::absent;
+  // MakeFolder also answers true for a folder another worker made meanwhile.
   if (!st.exists && !MakeFolder(p)) return Step::failed;
   st = LinkStatus(p);
   if (st.isLink) return Step::link;
@@ -248,6 +251,9 @@ std::string NameKey(const std::string& name) {
 
 std::string RandomTag() {
   static std::mt19937_64 gen{std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount64()};
+  // Workers name their temporary files at the same time.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> hold(lock);
   static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string tag;
   uint64_t v = gen();
