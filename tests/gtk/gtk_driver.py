@@ -5,6 +5,7 @@ clicked, text typed. Runs inside run-gtk-test (Xvfb and a D-Bus session).
 
 Usage: gtk_driver.py <Quorvelpack> <Quorvelunpack> <artifacts dir> [unittest args]
 """
+import base64
 import os
 import re
 import shutil
@@ -29,17 +30,19 @@ TITLE_UNPACK = "Quorvelunpack : Décompresser un fichier Zip"
 KEY_RETURN, KEY_DOWN, KEY_BACKSPACE, KEY_ESCAPE = 0xFF0D, 0xFF54, 0xFF08, 0xFF1B
 
 
-def make_folder(path, big=0):
+def make_folder(path, big=0, text=False):
     os.makedirs(os.path.join(path, "sous dossier"), exist_ok=True)
     with open(os.path.join(path, "a.txt"), "w", encoding="utf-8") as f:
         f.write("alpha\n")
     with open(os.path.join(path, "sous dossier", "été 2€ ’.txt"), "w", encoding="utf-8") as f:
         f.write("bravo\n")
     if big:
-        # Incompressible: the write lasts long enough to be cancelled.
-        with open(os.path.join(path, "big.bin"), "wb") as f:
+        # Long enough to be cancelled: incompressible data take an extraction
+        # time; text-like data (base64) a compression time, where deflate
+        # skips through random bytes.
+        with open(os.path.join(path, "big.txt" if text else "big.bin"), "wb") as f:
             for _ in range(big):
-                f.write(os.urandom(1 << 20))
+                f.write(base64.b64encode(os.urandom(3 << 18)) if text else os.urandom(1 << 20))
 
 
 
@@ -448,7 +451,7 @@ class Desktop(unittest.TestCase):
 
     def test_cancel_during_the_write_leaves_nothing(self):
         folder = os.path.join(self.work, "gros")
-        make_folder(folder, big=400)
+        make_folder(folder, big=400, text=True)
         app = self.start(PACK, folder)
         w = app.dialog("Compression en cours...")
         wait_for("the write", lambda: any(l.startswith("    Compression : ") for l in app.labels(w)), 60)
