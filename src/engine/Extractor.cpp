@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/AesEntryReader.h"
 #include "engine/EntryNames.h"
 #include "engine/FileSystem.h"
 #include "engine/PathText.h"
@@ -272,6 +273,7 @@ class Run {
     fs::Utf8LocaleScope locale;  // libarchive's conversions follow the thread's locale
     std::vector<unsigned char> buf(kChunk);
     FolderWalk walk(root_, true);
+    FilePtr archiveFile;  // for the AES entries, which we read ourselves
     while (!stop) {
       size_t b = next_.fetch_add(1);
       if (b >= batches.size()) return;
@@ -290,7 +292,7 @@ class Run {
           Broke(p, Plan::Broken::damaged);
           return;
         }
-        if (!WriteEntry(p, r.get(), walk, buf, progressed)) {
+        if (!WriteEntry(p, r.get(), walk, buf, progressed, archiveFile)) {
           stop = true;
           return;
         }
@@ -306,7 +308,7 @@ class Run {
 
   // False when the run is to stop; what the entry came to is in its plan.
   bool WriteEntry(Plan& p, archive* r, FolderWalk& walk, std::vector<unsigned char>& buf,
-                  const Progressed& progressed) {
+                  const Progressed& progressed, FilePtr& archiveFile) {
     fs::Folder::Step step{};
     std::string stepPath;
     const fs::Folder* at =
@@ -336,6 +338,16 @@ class Run {
       p.error = "Un dossier porte déjà le nom « " + target + " ».";
       return true;
     }
+    AesEntryReader aes;
+    const bool ours = AesEntryReader::Handles(*p.entry);
+    std::string why;
+    if (ours) {
+      if (!archiveFile) archiveFile.reset(fs::OpenRead(archive_.path));
+      if (!aes.Open(archiveFile.get(), *p.entry, password_, why)) {
+        p.error = "Élément illisible ou endommagé « " + p.name + " » : " + why + ".";
+        return true;
+      }
+    }
     PendingFile file(*at, leaf);
     if (!file.Create()) {
       p.error = "Impossible de créer le fichier « " + target + " ».";
@@ -344,12 +356,16 @@ class Run {
     std::string error;
     int64_t left = p.size;
     for (;;) {
-      la_ssize_t n = archive_read_data(r, buf.data(), buf.size());
+      int64_t n = ours ? aes.Read(buf.data(), buf.size(), why)
+                       : static_cast<int64_t>(archive_read_data(r, buf.data(), buf.size()));
       if (n == 0) break;
       if (n < 0) {
-        const char* why = archive_error_string(r);
+        if (!ours) {
+          const char* lib = archive_error_string(r);
+          why = lib ? lib : "";
+        }
         error = "Élément illisible ou endommagé « " + p.name + " »" +
-                (why ? std::string(" : ") + why : std::string()) + ".";
+                (why.empty() ? std::string() : " : " + why) + ".";
         break;
       }
       // Never more than the directory declares: the space was counted on it.

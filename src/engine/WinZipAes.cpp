@@ -47,6 +47,8 @@ struct Encryptor::Impl {
   size_t streamUsed = 0, streamSize = 0;
   bool failed = true;  // until Init succeeds
 
+  void Xor(uint8_t* data, size_t n);  // with the next n bytes of keystream
+
   void Refill() {
     for (size_t b = 0; b < kBatchBlocks; ++b) {
       if (++counterLow == 0) ++counterHigh;
@@ -89,8 +91,19 @@ bool Encryptor::Init(std::string_view password, int keyBits, const uint8_t* salt
 const uint8_t* Encryptor::verifier() const { return impl_->verifier.data(); }
 
 void Encryptor::Encrypt(uint8_t* data, size_t n) {
-  Impl& m = *impl_;
   uint8_t* start = data;
+  impl_->Xor(data, n);
+  // The code covers the encrypted bytes.
+  if (!impl_->mac.Update(start, n)) impl_->failed = true;
+}
+
+void Encryptor::Decrypt(uint8_t* data, size_t n) {
+  if (!impl_->mac.Update(data, n)) impl_->failed = true;
+  impl_->Xor(data, n);
+}
+
+void Encryptor::Impl::Xor(uint8_t* data, size_t n) {
+  Impl& m = *this;
   size_t left = n;
   while (left > 0) {
     if (m.streamUsed == m.streamSize) m.Refill();
@@ -101,8 +114,6 @@ void Encryptor::Encrypt(uint8_t* data, size_t n) {
     data += take;
     left -= take;
   }
-  // The code covers the encrypted bytes.
-  if (!m.mac.Update(start, n)) m.failed = true;
 }
 
 bool Encryptor::Finish(uint8_t* mac) {

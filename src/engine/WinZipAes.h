@@ -31,7 +31,9 @@ inline size_t Overhead(int keyBits) { return SaltBytes(keyBits) + kVerifierBytes
 // Fills `out` from the system's random source. False when it cannot.
 bool RandomBytes(uint8_t* out, size_t n);
 
-// One entry's encryption. Safe to use from any thread; one object per entry.
+// One entry's encryption, or its decryption (the counter mode runs the same
+// way both ways; the code always covers the encrypted bytes). Safe to use
+// from any thread; one object per entry.
 class Encryptor {
  public:
   Encryptor();
@@ -49,6 +51,8 @@ class Encryptor {
   // Encrypts `n` bytes in place and adds them to the authentication code;
   // the stream goes on across calls of any length.
   void Encrypt(uint8_t* data, size_t n);
+  // Decrypts `n` encrypted bytes in place, adding them to the code first.
+  void Decrypt(uint8_t* data, size_t n);
   // The authentication code of everything encrypted (kMacBytes). False
   // when the crypto library failed at any step since Init: the entry's
   // data are then wrong and must not be written.

@@ -130,21 +130,37 @@ TEST(WinZipAes, StreamDoesNotDependOnHowTheDataAreCut) {
   EXPECT_FALSE(unset.Finish(mac));
 }
 
-// A stored AE-2 entry (CRC field 0) of our own making, in a hand-built zip.
+// An AE-2 entry (CRC field 0) of our own making, for a hand-built zip: the
+// data stored inside the encryption, or `inner` (already deflated) when given.
 RawZip::Item AesItem(const std::string& name, const std::string& plain, const std::string& password,
-                     int bits) {
+                     int bits, const std::string* inner = nullptr, int vendorVersion = 2) {
   RawZip::Item i;
   i.name = name;
-  i.data = EncryptEntry(password, bits, plain, {7, 4096});
+  i.data = EncryptEntry(password, bits, inner ? *inner : plain, {7, 4096});
   i.method = 99;
   i.flags = 1;
-  i.crc = 0;
+  i.crc = vendorVersion == 1 ? static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(plain.data()),
+                                                           static_cast<uInt>(plain.size())))
+                             : 0;
   i.size = static_cast<uint32_t>(plain.size());
-  std::string x = {'\x01', '\x99', '\x07', '\x00', '\x02', '\x00', 'A', 'E'};
+  std::string x = {'\x01', '\x99', '\x07', '\x00', static_cast<char>(vendorVersion), '\x00', 'A', 'E'};
   x += static_cast<char>(qv::winzipaes::StrengthCode(bits));
-  x += std::string("\x00\x00", 2);  // stored inside
+  x += inner ? std::string("\x08\x00", 2) : std::string("\x00\x00", 2);
   i.extra = x;
   return i;
+}
+
+// Extracts `z` with `pw`; the result and the reason.
+int32_t ExtractWith(const RawZip& z, const TempDir& t, const std::string& name, const std::string& pw,
+                    std::string& why) {
+  std::string arc = t / (name + ".zip");
+  z.Save(arc);
+  qv::ZipEngine e;
+  if (e.OpenArchive(arc) != 1) return -100;
+  e.SetExtractPassword(pw);
+  int32_t r = e.ExtractAll(t / ("x-" + name));
+  why = e.ErrorText();
+  return r;
 }
 
 TEST(WinZipAes, EntriesAreReadByLibarchiveAndSevenZip) {
@@ -186,6 +202,55 @@ TEST(WinZipAes, EntriesAreReadByLibarchiveAndSevenZip) {
   ASSERT_EQ(e.OpenArchive(arc), 1);
   e.SetExtractPassword(pw);
   EXPECT_LT(e.ExtractAll(t / "xf"), 0);
+  EXPECT_NE(e.ErrorText().find("code d'authentification"), std::string::npos) << e.ErrorText();
+  EXPECT_FALSE(qvtest::stdfs::exists(t / "xf/grand.txt"));
+}
+
+// Damaged or odd AES entries, as an outside archive may hold them: each one
+// fails with its reason and leaves no file, the sound entries beside it are
+// extracted.
+TEST(WinZipAes, DamagedEntriesFailAloneAndLeaveNothing) {
+  TempDir t;
+  const std::string pw = "secret";
+  const std::string text = qvtest::Bytes(400000, 6, true);
+  const std::string deflated = RawZip::Deflate(text);
+  struct Case {
+    const char* name;
+    RawZip::Item item;
+    const char* reason;  // "" when the entry must extract
+  };
+  std::string cut = deflated.substr(0, deflated.size() / 2);
+  std::string garbage = qvtest::Bytes(5000, 7);
+  std::vector<Case> cases;
+  cases.push_back({"deflated", AesItem("d.txt", text, pw, 256, &deflated), ""});
+  cases.push_back({"ae1", AesItem("a.txt", text, pw, 256, &deflated, 1), ""});
+  RawZip::Item badCrc = AesItem("c.txt", text, pw, 256, &deflated, 1);
+  badCrc.crc ^= 1;
+  cases.push_back({"ae1-crc", badCrc, "CRC"});
+  cases.push_back({"cut", AesItem("t.txt", text, pw, 256, &cut), "tronquées"});
+  cases.push_back({"garbage", AesItem("g.txt", text, pw, 256, &garbage), "invalides"});
+  cases.push_back({"other-password", AesItem("p.txt", text, "autre", 256), "mot de passe"});
+  RawZip::Item tooShort = AesItem("s.txt", "", pw, 256);
+  tooShort.data.resize(20);
+  cases.push_back({"too-short", tooShort, "tronquées"});
+  for (const Case& c : cases) {
+    RawZip z;
+    z.Add(AesItem("sain.txt", "bonjour", pw, 128));
+    z.Add(c.item);
+    std::string why;
+    int32_t r = ExtractWith(z, t, c.name, pw, why);
+    EXPECT_TRUE(qvtest::stdfs::exists(t / (std::string("x-") + c.name + "/sain.txt"))) << c.name;
+    std::string target = t / (std::string("x-") + c.name + "/" + c.item.name);
+    if (*c.reason == '\0') {
+      EXPECT_EQ(r, 2) << c.name << ": " << why;
+      EXPECT_TRUE(qvtest::ReadFile(target) == text) << c.name;
+    } else {
+      EXPECT_LT(r, 0) << c.name;
+      EXPECT_NE(why.find(c.reason), std::string::npos) << c.name << ": " << why;
+      EXPECT_FALSE(qvtest::stdfs::exists(target)) << c.name;
+    }
+    EXPECT_TRUE(qvtest::Names(t / (std::string("x-") + c.name)).size() <= 2) << c.name;
+  }
 }
 
 }  // namespace
