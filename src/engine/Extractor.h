@@ -1,6 +1,7 @@
 // The reading side of the engine: an open archive as our own directory
-// reader validated it, libarchive fed with exactly those entries, the
-// password check and the extraction itself. ZipEngine drives it and turns its
+// reader validated it, libarchive fed with exactly those entries (the data
+// of WinZip AES entries are read by AesEntryReader), the password check and
+// the extraction itself. ZipEngine drives it and turns its
 // hooks into the events the workflows handle.
 #pragma once
 #include <cstdint>
