@@ -137,6 +137,20 @@ bool Pipeline::Claim(Task& task, size_t& slot) {
 }
 
 void Pipeline::Work() {
+  try {
+    WorkLoop();
+  } catch (...) {
+    // Out of memory even for the reason (or for the piece that would carry
+    // it): the writer learns it from Failed() instead of waiting forever.
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      failed_ = true;
+    }
+    pieceReady_.notify_all();
+  }
+}
+
+void Pipeline::WorkLoop() {
   PieceDeflater deflater(options_.level);
   std::vector<uint8_t> input;  // reused from job to job
   // What waits in the queue keeps its compressed bytes only, not the room
@@ -220,7 +234,9 @@ void Pipeline::Work() {
         }
       }
     } catch (const std::bad_alloc&) {
-      piece->data.clear();
+      // Give the memory back first, or the reason itself cannot be written.
+      std::vector<uint8_t>().swap(piece->data);
+      std::vector<uint8_t>().swap(input);
       piece->error = "Mémoire insuffisante pour compresser le fichier « " + item.path + " ».";
     } catch (...) {
       // Nothing may leave a worker thread: the writer reports it in order.
@@ -239,14 +255,21 @@ std::unique_ptr<Piece> Pipeline::Next(std::chrono::milliseconds wait) {
   std::unique_ptr<Piece> piece;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!pieceReady_.wait_for(lock, wait, [&] { return !queue_.empty() && queue_.front(); }))
+    if (!pieceReady_.wait_for(lock, wait,
+                              [&] { return failed_ || (!queue_.empty() && queue_.front()); }))
       return nullptr;
+    if (queue_.empty() || !queue_.front()) return nullptr;
     piece = std::move(queue_.front());
     queue_.pop_front();
     ++queueBase_;
   }
   workReady_.notify_one();
   return piece;
+}
+
+bool Pipeline::Failed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failed_;
 }
 
 }  // namespace qv::packing

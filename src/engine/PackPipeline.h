@@ -93,6 +93,9 @@ class Pipeline {
 
   // The next piece in archive order, or null when none came within `wait`.
   std::unique_ptr<Piece> Next(std::chrono::milliseconds wait);
+  // A worker ran out of memory where it could not even report it in a piece:
+  // the pieces from there on will never come.
+  bool Failed();
 
  private:
   struct Task {
@@ -102,6 +105,7 @@ class Pipeline {
   };
   bool Claim(Task& task, size_t& slot);
   void Work();
+  void WorkLoop();
 
   const std::vector<sourcetree::Item>& items_;
   Options options_;
@@ -111,6 +115,7 @@ class Pipeline {
   std::condition_variable workReady_;   // a slot freed, or stop
   std::condition_variable pieceReady_;  // a piece came in
   bool stop_ = false;
+  bool failed_ = false;
   // Where the next task is: item and piece.
   size_t nextItem_ = 0;
   uint64_t nextIndex_ = 0;

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <new>
 #include <set>
 #include <thread>
+#include <system_error>
 #include <vector>
 
 #include "engine/EntryNames.h"
@@ -143,8 +145,13 @@ struct ZipEngine::Impl {
   std::unique_ptr<packing::Piece> Await(packing::Pipeline& pipeline, Progress& progress) {
     for (;;) {
       if (auto piece = pipeline.Next(kPieceWait)) return piece;
+      if (pipeline.Failed()) return nullptr;
       if (!progress.Add(0) || AskAbort()) return nullptr;
     }
+  }
+
+  std::string OutOfMemory() const {
+    return "Mémoire insuffisante pour écrire l'archive « " + archivePath + " ».";
   }
 
   bool WriteOwn(int64_t total) {
@@ -176,7 +183,7 @@ struct ZipEngine::Impl {
         continue;
       }
       std::unique_ptr<packing::Piece> piece = Await(pipeline, progress);
-      if (!piece) return Fail(cancelled);
+      if (!piece) return Fail(pipeline.Failed() ? OutOfMemory() : cancelled);
       if (!piece->error.empty()) return Fail(piece->error);
       zipwrite::Entry entry;
       entry.name = p.name;
@@ -214,7 +221,7 @@ struct ZipEngine::Impl {
             return Fail(cancelled);
           if (piece->last) break;
           piece = Await(pipeline, progress);
-          if (!piece) return Fail(cancelled);
+          if (!piece) return Fail(pipeline.Failed() ? OutOfMemory() : cancelled);
           if (!piece->error.empty()) return Fail(piece->error);
         }
         // A file still growing would be archived cut short, and the folder
@@ -367,7 +374,16 @@ int32_t ZipEngine::AddTree(const std::string& pattern, int32_t recurse) {
 int32_t ZipEngine::WriteAndClose() {
   Impl& m = *impl_;
   m.errorText.clear();
-  bool ok = m.WriteArchive();
+  bool ok = false;
+  try {
+    ok = m.WriteArchive();
+  } catch (const std::bad_alloc&) {
+    // The file and the workers are gone with the stack: the old archive stays.
+    ok = m.Fail(m.OutOfMemory());
+  } catch (const std::system_error&) {
+    // Not one worker thread could be started.
+    ok = m.Fail(m.OutOfMemory());
+  }
   // Whatever happened, this archive is finished with.
   m.prepared = false;
   m.planned.clear();

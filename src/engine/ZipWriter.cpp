@@ -57,9 +57,11 @@ uint16_t VersionNeeded(const Entry& e, bool zip64) {
   return zip64 ? 45 : 20;
 }
 
-// The Unix time in the extended timestamp field is a signed 32-bit count.
+// The Unix time in the extended timestamp field is a signed 32-bit count to
+// Info-ZIP, but libarchive and 7-Zip read it unsigned: a time before 1970
+// would come back after 2038, newer than anything. Those are stored as 1970.
 uint32_t UnixTime32(int64_t t) {
-  if (t < INT32_MIN) t = INT32_MIN;
+  if (t < 0) t = 0;
   if (t > INT32_MAX) t = INT32_MAX;
   return static_cast<uint32_t>(static_cast<int32_t>(t));
 }

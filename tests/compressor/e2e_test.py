@@ -6,6 +6,7 @@ Usage: e2e_test.py <path of Quorvelpack> [unittest arguments, e.g. -k Plain]
 """
 import os
 import pty
+import resource
 import select
 import shutil
 import signal
@@ -431,6 +432,30 @@ class E2E(unittest.TestCase):
         # Neither the archive nor its temporary file is left beside the folder.
         self.assertEqual(self.work_entries(), ["big"])
         self.assertTrue(os.path.isfile(os.path.join(folder, "big.bin")))
+
+    def test_a_file_size_limit_fails_the_run_and_keeps_the_older_archive(self):
+        # A size limit (ulimit -f) acts like a full disk: the write fails with
+        # its reason, instead of SIGXFSZ ending the process with the temporary
+        # archive left behind.
+        folder = os.path.join(self.work, "big")
+        make_folder(folder, big=4)
+        with open(folder + ".zip", "wb") as f:
+            f.write(b"older archive")
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+
+        p = subprocess.run([PROGRAM, folder], input=b"1\n", stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, env=self.env, cwd=self.work,
+                           timeout=120, preexec_fn=limit)
+        out = p.stdout.decode("utf-8", "replace")
+        self.assertEqual(p.returncode, 2, out)
+        self.assertIn("Impossible d'écrire l'archive « " + folder + ".zip » (disque plein ?).",
+                      out)
+        self.assertNotIn("Compression complète", out)
+        with open(folder + ".zip", "rb") as f:
+            self.assertEqual(f.read(), b"older archive")
+        self.assertEqual(self.work_entries(), ["big", "big.zip"])
 
     def test_a_reader_that_goes_away_cancels_cleanly(self):
         # "Quorvelpack dossier | head": once the reader has gone, the next

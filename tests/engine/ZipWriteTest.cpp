@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -520,3 +521,60 @@ TEST_F(ZipWriteTest, AStaleTemporaryFileBesideTheArchiveIsRemovedByTheNextWrite)
 }
 
 }  // namespace
+
+// ---- memory ----------------------------------------------------------------
+
+// The address space of the process a little above what it holds already, at
+// several heights: whatever allocation fails (a thread's stack, a worker's
+// buffers, the writer's records), the run ends with a reason, never by an
+// uncaught exception, and leaves nothing but the old archive.
+TEST_F(ZipWriteTest, RunningOutOfMemoryFailsTheRunCleanly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator ends the process itself when memory runs out";
+#endif
+  WriteFile(t / "src/gros.bin", qvtest::Bytes(6 << 20, 8));
+  WriteFile(t / "src/zeros.bin", std::string(3 << 20, '\0'));
+  for (int i = 0; i < 300; ++i)
+    WriteFile(t / ("src/petits/f" + std::to_string(i)), qvtest::Bytes(2000, i));
+  for (int mib : {4, 8, 12, 16, 24, 32, 48, 64, 96, 160}) {
+    SCOPED_TRACE(mib);
+    WriteFile(t / "src.zip", "ancienne");
+    ChildRun run = InChild(
+        [&] {
+          ZipEngine z;
+          z.Threads(16);
+          long pages = 0;
+          if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+            std::fclose(f);
+          }
+          rlimit old{};
+          ::getrlimit(RLIMIT_AS, &old);
+          rlimit lim = old;
+          lim.rlim_cur = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) +
+                         (static_cast<rlim_t>(mib) << 20);
+          ::setrlimit(RLIMIT_AS, &lim);
+          std::string out;
+          try {
+            int32_t r = Pack(z, t / "src", t / "src.zip");
+            ::setrlimit(RLIMIT_AS, &old);
+            out = Result(z, r);
+          } catch (const std::exception& e) {
+            ::setrlimit(RLIMIT_AS, &old);
+            out = std::string("exception|") + e.what();
+          }
+          return out;
+        },
+        false, 60);
+    ASSERT_TRUE(run.finished) << "the run did not end by itself: " << run.out;
+    if (run.out.rfind("1|", 0) == 0) {
+      EXPECT_EQ(Names(t.path()), (std::vector<std::string>{"src", "src.zip"}));
+      EXPECT_NE(ReadFile(t / "src.zip"), "ancienne");
+    } else {
+      EXPECT_EQ(run.out.rfind("0|", 0), 0u) << run.out;
+      EXPECT_GT(run.out.size(), 2u);
+      EXPECT_EQ(ReadFile(t / "src.zip"), "ancienne") << run.out;
+      EXPECT_EQ(Names(t.path()), (std::vector<std::string>{"src", "src.zip"})) << run.out;
+    }
+  }
+}

@@ -15,6 +15,7 @@
 #include "support/process.h"
 
 using qv::ZipEngine;
+using qvtest::MTime;
 using qvtest::Names;
 using qvtest::Quote;
 using qvtest::ReadFile;
@@ -216,6 +217,30 @@ TEST_F(ZipWriterTest, RecordsFollowTheFormatWithoutDescriptorsOrNeedlessZip64) {
   EXPECT_EQ(byName["Été/À propos ’€ 🎉.txt"].size, 7u);
   EXPECT_EQ(byName.count("dossier vide/"), 1u);
   EXPECT_EQ(Extracted(t / "a.zip", t / "out"), Tree(src));
+}
+
+// Every reader here (libarchive, 7-Zip) takes the extended timestamp as an
+// unsigned count: a file from before 1970 must not come back from the future,
+// where it would win every "newer only" extraction.
+TEST_F(ZipWriterTest, TimesBefore1970AndAfter2038ComeBackInTheirCentury) {
+  std::string src = t / "src";
+  WriteFile(src + "/1960.txt", "a", -302400000);  // 1960-06-01
+  WriteFile(src + "/1969.txt", "b", -1);
+  WriteFile(src + "/2200.txt", "c", 7258118400);
+  WriteFile(src + "/2023.txt", "d", 1700000000);
+  ZipEngine z;
+  ASSERT_EQ(Pack(z, src, t / "a.zip"), 1) << z.ErrorText();
+  EXPECT_EQ(Extracted(t / "a.zip", t / "out"), Tree(src));
+  const int64_t y1980 = 315532800 + 86400;  // a day of slack for the DOS time's zone
+  EXPECT_LE(MTime(t / "out/1960.txt"), y1980);
+  EXPECT_LE(MTime(t / "out/1969.txt"), y1980);
+  EXPECT_EQ(MTime(t / "out/2200.txt"), INT32_MAX);
+  EXPECT_EQ(MTime(t / "out/2023.txt"), 1700000000);
+  std::string out;
+  ASSERT_EQ(Shell("7zz x -y -o" + Quote(t / "out7") + " " + Quote(t / "a.zip"), &out), 0) << out;
+  EXPECT_LE(MTime(t / "out7/1960.txt"), y1980);
+  EXPECT_LE(MTime(t / "out7/1969.txt"), y1980);
+  EXPECT_EQ(MTime(t / "out7/2023.txt"), 1700000000);
 }
 
 TEST_F(ZipWriterTest, Zip64EndRecordsOnlyFromSixtyFiveThousandFiveHundredThirtyFiveEntries) {

@@ -102,6 +102,10 @@ namespace mainplatform {
 void* Startup() {
   HoldClosedStandardDescriptors();
   InstallTerminationHandlers();
+  // A file-size limit (ulimit -f, a quota) must fail the write that meets it,
+  // which the engine reports and cleans up after, not end the process with a
+  // half-written temporary file left behind.
+  ::signal(SIGXFSZ, SIG_IGN);
   return nullptr;
 }
 void Shutdown(void*) {}

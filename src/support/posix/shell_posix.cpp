@@ -70,7 +70,8 @@ pid_t StartDetached(const std::string& item) {
     // blocked because of what this run set up for itself.
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
-    for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGCHLD, SIGTERM, SIGHUP, SIGTSTP, SIGTTOU, SIGTTIN})
+    for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGCHLD, SIGTERM, SIGHUP, SIGTSTP, SIGTTOU, SIGTTIN,
+                    SIGXFSZ})
       ::sigaction(sig, &dfl, nullptr);
     sigset_t none;
     sigemptyset(&none);
