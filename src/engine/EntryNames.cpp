@@ -1,5 +1,7 @@
 #include "engine/EntryNames.h"
 
+#include <cstdint>
+
 #include "support/text.h"
 
 namespace qv::entrynames {
@@ -164,5 +166,12 @@ bool MatchPattern(std::string_view name, std::string_view pattern, bool ignoreCa
 }
 
 bool IsNewer(int64_t entryTime, int64_t diskTime) { return entryTime > diskTime + 2; }
+
+int64_t EntryTime(int64_t readTime, uint16_t dosDate) {
+  const int dosYear = 1980 + (dosDate >> 9);
+  if (readTime > INT32_MAX && readTime <= static_cast<int64_t>(UINT32_MAX) && dosYear < 2038)
+    return readTime - (int64_t{1} << 32);
+  return readTime;
+}
 
 }  // namespace qv::entrynames

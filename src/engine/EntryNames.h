@@ -35,6 +35,13 @@ bool MatchPattern(std::string_view name, std::string_view pattern, bool ignoreCa
 // older.
 bool IsNewer(int64_t entryTime, int64_t diskTime);
 
+// An entry's time as read from its extended-timestamp field (libarchive reads
+// its 32 bits unsigned), back in its century: Info-ZIP writes the field
+// signed, so a file of 1960 reads as 2096 and would then be "newer" than
+// anything on disk forever. Such a time is taken as signed when the entry's
+// own DOS date (which no writer can set past its range) is before 2038.
+int64_t EntryTime(int64_t readTime, uint16_t dosDate);
+
 // Weight of one entry in the byte-weighted progress, so that many small or
 // empty files still move the bar.
 constexpr int64_t kEntryWeight = 4096;

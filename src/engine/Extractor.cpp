@@ -636,7 +636,7 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       p.name = zipdir::DecodedName(d, codePage);
       p.isDir = d.isDir();
       p.size = p.isDir ? 0 : static_cast<int64_t>(d.uncompressedSize);
-      p.mtime = static_cast<int64_t>(archive_entry_mtime(e));
+      p.mtime = entrynames::EntryTime(static_cast<int64_t>(archive_entry_mtime(e)), d.dosDate);
       if (d.isLink() || d.isSpecial() || !SameType(e, d))
         p.refusal =
             "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";

@@ -96,6 +96,18 @@ TEST(EntryNames, NewerAllowsForDosTimes) {
   EXPECT_FALSE(IsNewer(900, 1000));
 }
 
+TEST(EntryNames, TimesBefore1970StayInTheirCentury) {
+  using qv::entrynames::EntryTime;
+  const uint16_t y1980 = 0x0021, y2040 = static_cast<uint16_t>((60 << 9) | 0x21);
+  // 1960-06-01 as Info-ZIP writes it (signed), read unsigned.
+  const int64_t t1960 = -302313600;
+  EXPECT_EQ(EntryTime(t1960 + (int64_t{1} << 32), y1980), t1960);
+  // Past 2038 with a DOS date to match: a real time, kept.
+  EXPECT_EQ(EntryTime(2215000000, y2040), 2215000000);
+  EXPECT_EQ(EntryTime(1700000000, y1980), 1700000000);
+  EXPECT_EQ(EntryTime(0, y1980), 0);
+}
+
 TEST(ZipDirectory, ReadsFlagsMethodsAndRefusesGarbage) {
   qvtest::TempDir t;
   qvtest::RawZip z;
