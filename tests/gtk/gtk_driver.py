@@ -5,8 +5,8 @@ clicked, text typed. Runs inside run-gtk-test (Xvfb and a D-Bus session).
 
 Usage: gtk_driver.py <Quorvelpack> <Quorvelunpack> <artifacts dir> [unittest args]
 """
-import base64
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -38,13 +38,20 @@ def make_folder(path, big=0, text=False):
         f.write("bravo\n")
     if big:
         # Long enough to be cancelled: incompressible data take an extraction
-        # time; text-like data (base64) a compression time, where deflate
-        # skips through random bytes.
+        # time; text a compression time (deflate skips through random bytes,
+        # and through base64 nearly as fast). The text is cut from a pool of
+        # words at random places, so every piece is new to the compressor.
+        rnd = random.Random(7)
+        words = ["archive", "dossier", "fichier", "été", "données", "valeur", "total", "client",
+                 "janvier", "mars", "erreur", "succès", "et", "le", "la", "des", "pour", "dans"]
+        pool = " ".join(rnd.choice(words) + str(rnd.randrange(1000)) for _ in range(600000)).encode()
         with open(os.path.join(path, "big.txt" if text else "big.bin"), "wb") as f:
             for _ in range(big):
-                f.write(base64.b64encode(os.urandom(3 << 18)) if text else os.urandom(1 << 20))
-
-
+                if text:
+                    start = rnd.randrange(len(pool) - (1 << 20))
+                    f.write(pool[start:start + (1 << 20)])
+                else:
+                    f.write(os.urandom(1 << 20))
 
 
 # ---- the accessibility tree -------------------------------------------------
