@@ -17,6 +17,7 @@
 #include "engine/FileSystem.h"
 #include "engine/PathText.h"
 #include "engine/PendingFile.h"
+#include "engine/WorkerThreads.h"
 #include "engine/ZipEngine.h"
 #include "support/process.h"
 #include "support/text.h"
@@ -452,6 +453,7 @@ class Workers {
 
  private:
   void Body() {
+    workers::LowerThisThreadPriority();
     try {
       run_.Work([this](int64_t n) {
         progress_ += n;
@@ -757,8 +759,10 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
   } else {
     Workers pool(run, std::min<int>(workers, static_cast<int>(run.batches.size())));
     // The events, from what the workers report: at every step of this loop,
-    // which also keeps the heartbeat of a large file going.
-    constexpr auto kPoll = std::chrono::milliseconds(50);
+    // which also keeps the heartbeat of a large file going. Often, since the
+    // handlers pump the UI's events from them and this thread has no other
+    // moment to draw the dialog or answer the desktop.
+    constexpr auto kPoll = std::chrono::milliseconds(10);
     for (;;) {
       bool done = pool.Wait(kPoll);
       if (!stopped && !advance(pool.TakeProgress())) {

@@ -11,6 +11,7 @@
 #include "engine/PathText.h"
 #include "engine/TreeAccess.h"
 #include "engine/WinZipAes.h"
+#include "engine/WorkerThreads.h"
 
 namespace qv::packing {
 
@@ -137,6 +138,7 @@ bool Pipeline::Claim(Task& task, size_t& slot) {
 }
 
 void Pipeline::Work() {
+  workers::LowerThisThreadPriority();
   try {
     WorkLoop();
   } catch (...) {

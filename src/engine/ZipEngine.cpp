@@ -34,12 +34,14 @@ namespace {
 // 7-Zip refuses passwords of this many bytes or more.
 constexpr size_t kMaxPasswordBytes = 100;
 // Progress is raised at least this often while data moves, even when the
-// percentage has not changed, so a handler that pumps UI events keeps the
-// dialog alive during a long file.
-constexpr auto kProgressHeartbeat = std::chrono::milliseconds(250);
+// percentage has not changed: the handlers pump the UI's events from it, and
+// the caller's thread has no other moment to draw the dialog, take a click
+// or answer the desktop (its accessibility bus included) while the workers
+// take every core.
+constexpr auto kProgressHeartbeat = std::chrono::milliseconds(10);
 // How long the writer waits on the workers before it raises the heartbeat and
 // polls AbortCheck again: a cancel is seen within this time.
-constexpr auto kPieceWait = std::chrono::milliseconds(100);
+constexpr auto kPieceWait = std::chrono::milliseconds(10);
 
 using pathtext::kWindowsNames;
 using pathtext::Join;

@@ -17,3 +17,21 @@ bool ProcessAlive(uint64_t pid) {
 }
 
 }  // namespace qv::tempnames
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+
+#include "engine/WorkerThreads.h"
+
+namespace qv::workers {
+
+void LowerThisThreadPriority() {
+  // Linux keeps a nice value per thread, addressed by its thread id.
+  const id_t self = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  int current = ::getpriority(PRIO_PROCESS, self);
+  if (current == -1 && errno != 0) return;
+  ::setpriority(PRIO_PROCESS, self, current + 5 > 19 ? 19 : current + 5);
+}
+
+}  // namespace qv::workers

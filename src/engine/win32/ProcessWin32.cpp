@@ -24,3 +24,11 @@ bool ProcessAlive(uint64_t pid) {
 }
 
 }  // namespace qv::tempnames
+
+#include "engine/WorkerThreads.h"
+
+namespace qv::workers {
+
+void LowerThisThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+
+}  // namespace qv::workers
