@@ -331,32 +331,36 @@ std::string Rebuild(const Directory& dir) {
     out += en.rawName;
     out += extra;
   }
-  const uint64_t cdSize = out.size();
-  const bool zip64 = count > 0xFFFE || cdSize >= 0xFFFFFFFFu || cdStart >= 0xFFFFFFFFu;
-  if (zip64) {
-    uint64_t z64Pos = cdStart + cdSize;
+  out += EndRecords(count, out.size(), cdStart, 45);
+  return out;
+}
+
+std::string EndRecords(uint64_t count, uint64_t size, uint64_t start, uint16_t madeBy) {
+  std::string out;
+  if (count >= 0xFFFF || size >= 0xFFFFFFFFu || start >= 0xFFFFFFFFu) {
+    const uint64_t zip64End = start + size;
     Put32(out, kEnd64Sig);
     Put64(out, 44);  // size of the rest of the record
-    Put16(out, 45);
+    Put16(out, madeBy);
     Put16(out, 45);
     Put32(out, 0);
     Put32(out, 0);
     Put64(out, count);
     Put64(out, count);
-    Put64(out, cdSize);
-    Put64(out, cdStart);
+    Put64(out, size);
+    Put64(out, start);
     Put32(out, kLocator64Sig);
     Put32(out, 0);
-    Put64(out, z64Pos);
+    Put64(out, zip64End);
     Put32(out, 1);
   }
   Put32(out, kEndSig);
   Put16(out, 0);
   Put16(out, 0);
-  Put16(out, zip64 ? 0xFFFF : count);
-  Put16(out, zip64 ? 0xFFFF : count);
-  Put32(out, zip64 ? 0xFFFFFFFFu : cdSize);
-  Put32(out, zip64 ? 0xFFFFFFFFu : cdStart);
+  Put16(out, std::min<uint64_t>(count, 0xFFFF));
+  Put16(out, std::min<uint64_t>(count, 0xFFFF));
+  Put32(out, std::min<uint64_t>(size, 0xFFFFFFFFu));
+  Put32(out, std::min<uint64_t>(start, 0xFFFFFFFFu));
   Put16(out, 0);
   return out;
 }

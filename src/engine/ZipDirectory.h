@@ -78,4 +78,10 @@ bool Read(const std::string& path, std::vector<Entry>& entries);
 // than 65,535 entries, sizes or offsets beyond 32 bits), no comment.
 std::string Rebuild(const Directory& dir);
 
+// What follows a central directory of `count` records and `size` bytes that
+// starts at `start`: the zip64 end record and its locator when the count
+// reaches 65,535 or the size or start 4 GiB, then the end record, whose
+// fields that overflow hold their maximum. `madeBy` goes in the zip64 record.
+std::string EndRecords(uint64_t count, uint64_t size, uint64_t start, uint16_t madeBy);
+
 }  // namespace qv::zipdir

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "engine/FileSystem.h"
+#include "engine/ZipDirectory.h"
 
 namespace qv::zipwrite {
 namespace {
@@ -252,35 +253,10 @@ bool ZipWriter::Finish() {
     c.raw(extra.data(), extra.size());
     if (!Put(c.b.data(), c.b.size())) return false;
   }
-  uint64_t size = pos_ - start;
-  uint64_t count = records_.size();
-  Bytes end;
-  if (count >= kMax16 || start >= kMax32 || size >= kMax32) {
-    uint64_t zip64End = pos_;
-    end.u32(0x06064b50);
-    end.u64(44);
-    end.u16(kMadeBy);
-    end.u16(45);
-    end.u32(0);
-    end.u32(0);
-    end.u64(count);
-    end.u64(count);
-    end.u64(size);
-    end.u64(start);
-    end.u32(0x07064b50);  // locator
-    end.u32(0);
-    end.u64(zip64End);
-    end.u32(1);
-  }
-  end.u32(0x06054b50);
-  end.u16(0);
-  end.u16(0);
-  end.u16(count >= kMax16 ? kMax16 : static_cast<uint32_t>(count));
-  end.u16(count >= kMax16 ? kMax16 : static_cast<uint32_t>(count));
-  end.u32(size >= kMax32 ? kMax32 : static_cast<uint32_t>(size));
-  end.u32(start >= kMax32 ? kMax32 : static_cast<uint32_t>(start));
-  end.u16(0);
-  return Put(end.b.data(), end.b.size()) && (std::fflush(out_) == 0 || (ok_ = false));
+  // The end records start where the directory ends: at pos_.
+  std::string end = zipdir::EndRecords(records_.size(), pos_ - start, start, kMadeBy);
+  return Put(end.data(), end.size()) &&
+         (std::fflush(out_) == 0 || (ok_ = false));
 }
 
 }  // namespace qv::zipwrite
