@@ -15,37 +15,12 @@ namespace {
 
 constexpr size_t kInput = size_t{1} << 18;
 
-struct AeField {
-  int vendorVersion = 0;  // 1: AE-1 (the CRC is stored), 2: AE-2 (it is not)
-  int keyBits = 0;
-  uint16_t method = 0;  // inside the encryption
-};
-
-bool FindAeField(const std::string& extra, AeField& out) {
-  size_t i = 0;
-  while (i + 4 <= extra.size()) {
-    auto u8 = [&](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(extra[k])); };
-    unsigned id = u8(i) | u8(i + 1) << 8, size = u8(i + 2) | u8(i + 3) << 8;
-    if (i + 4 + size > extra.size()) return false;
-    if (id == 0x9901 && size >= 7) {
-      size_t d = i + 4;
-      out.vendorVersion = static_cast<int>(u8(d) | u8(d + 1) << 8);
-      int strength = static_cast<int>(u8(d + 4));
-      out.keyBits = strength == 1 ? 128 : strength == 2 ? 192 : strength == 3 ? 256 : 0;
-      out.method = static_cast<uint16_t>(u8(d + 5) | u8(d + 6) << 8);
-      return extra[d + 2] == 'A' && extra[d + 3] == 'E' &&
-             (out.vendorVersion == 1 || out.vendorVersion == 2) && out.keyBits != 0;
-    }
-    i += 4 + size;
-  }
-  return false;
-}
-
 }  // namespace
 
 struct AesEntryReader::Impl {
   std::FILE* file = nullptr;
-  AeField field;
+  int aeVersion = 0;
+  uint16_t method = 0;  // inside the encryption
   uint32_t expectedCrc = 0;
   uint32_t crc = 0;
   uint64_t pos = 0, end = 0;  // the encrypted bytes still to read: [pos, end)
@@ -96,7 +71,7 @@ struct AesEntryReader::Impl {
       why = "code d'authentification incorrect (données altérées)";
       return false;
     }
-    if (field.vendorVersion == 1 && crc != expectedCrc) {
+    if (aeVersion == 1 && crc != expectedCrc) {
       why = "CRC incorrect";
       return false;
     }
@@ -109,18 +84,20 @@ AesEntryReader::AesEntryReader() : impl_(std::make_unique<Impl>()) {}
 AesEntryReader::~AesEntryReader() = default;
 
 bool AesEntryReader::Handles(const zipdir::Entry& e) {
-  AeField f;
-  return e.aes() && FindAeField(e.extra, f) && (f.method == 0 || f.method == 8);
+  return e.aes() && (e.aesVersion == 1 || e.aesVersion == 2) && e.aesKeyBits != 0 &&
+         (e.aesMethod == 0 || e.aesMethod == 8);
 }
 
 bool AesEntryReader::Open(std::FILE* archive, const zipdir::Entry& e, const std::string& password,
                           std::string& why) {
   Impl& m = *impl_;
-  if (!archive || !FindAeField(e.extra, m.field)) {
+  if (!archive || !Handles(e)) {
     why = "chiffrement AES illisible";
     return false;
   }
-  size_t salt = winzipaes::SaltBytes(m.field.keyBits);
+  m.aeVersion = e.aesVersion;
+  m.method = e.aesMethod;
+  size_t salt = winzipaes::SaltBytes(e.aesKeyBits);
   size_t overhead = salt + winzipaes::kVerifierBytes + winzipaes::kMacBytes;
   if (e.compressedSize < overhead) {
     why = "données chiffrées tronquées";
@@ -135,7 +112,7 @@ bool AesEntryReader::Open(std::FILE* archive, const zipdir::Entry& e, const std:
     why = "lecture impossible";
     return false;
   }
-  if (!m.cipher.Init(password, m.field.keyBits, head.data())) {
+  if (!m.cipher.Init(password, e.aesKeyBits, head.data())) {
     why = "chiffrement indisponible";
     return false;
   }
@@ -145,7 +122,7 @@ bool AesEntryReader::Open(std::FILE* archive, const zipdir::Entry& e, const std:
   }
   m.pos = e.dataOffset + headBytes;
   m.end = e.dataOffset + e.compressedSize - winzipaes::kMacBytes;
-  if (m.field.method == 8) {
+  if (m.method == 8) {
     if (inflateInit2(&m.z, -15) != Z_OK) {
       why = "mémoire insuffisante";
       return false;
@@ -159,7 +136,7 @@ int64_t AesEntryReader::Read(uint8_t* out, size_t n, std::string& why) {
   Impl& m = *impl_;
   if (m.done || n == 0) return 0;
   size_t produced = 0;
-  if (m.field.method == 0) {
+  if (m.method == 0) {
     if (m.inPos == m.inLen && !m.Fill(why) && !why.empty()) return -1;
     produced = std::min(n, m.inLen - m.inPos);
     std::memcpy(out, m.in.data() + m.inPos, produced);
@@ -190,7 +167,7 @@ int64_t AesEntryReader::Read(uint8_t* out, size_t n, std::string& why) {
     m.crc = static_cast<uint32_t>(crc32_z(m.crc, out, produced));
     return static_cast<int64_t>(produced);
   }
-  if (m.field.method == 8 && !m.streamEnd) {
+  if (m.method == 8 && !m.streamEnd) {
     why = "données compressées tronquées";
     return -1;
   }

@@ -39,6 +39,7 @@ constexpr uint32_t kEnd64Sig = 0x06064b50;
 constexpr uint32_t kLocator64Sig = 0x07064b50;
 constexpr uint16_t kZip64Extra = 0x0001;
 constexpr uint16_t kUnicodePathExtra = 0x7075;
+constexpr uint16_t kAesExtra = 0x9901;
 
 bool ReadAt(std::FILE* f, int64_t pos, unsigned char* buf, size_t n) {
   return pos >= 0 && fs::Seek(f, pos, SEEK_SET) && std::fread(buf, 1, n, f) == n;
@@ -94,6 +95,11 @@ bool ParseRecord(const unsigned char* h, const unsigned char* end, Entry& en, si
           U32(v + 1) == static_cast<uint32_t>(crc32(0, h + 46, static_cast<uInt>(nameLen)))) {
         std::string u(reinterpret_cast<const char*>(v + 5), len - 5);
         if (entrynames::IsValidUtf8(u)) en.unicodePath = std::move(u);
+      }
+      if (id == kAesExtra && len >= 7 && v[2] == 'A' && v[3] == 'E') {
+        en.aesVersion = U16(v);
+        en.aesKeyBits = v[4] == 1 ? 128 : v[4] == 2 ? 192 : v[4] == 3 ? 256 : 0;
+        en.aesMethod = U16(v + 5);
       }
       en.extra.append(reinterpret_cast<const char*>(x), 4 + len);
     }

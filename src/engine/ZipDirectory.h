@@ -39,6 +39,13 @@ struct Entry {
   // Info-ZIP's UTF-8 name field (0x7075), kept only when it is valid UTF-8
   // and belongs to this very name (its CRC matches the stored name).
   std::string unicodePath;
+  // WinZip's AES field (0x9901), when there is a well-formed one: its vendor
+  // version (1: AE-1, the CRC is stored; 2: AE-2, it is not), the key length
+  // its strength gives (128, 192, 256; 0 for an unknown strength) and the
+  // method used inside the encryption.
+  uint16_t aesVersion = 0;
+  int aesKeyBits = 0;
+  uint16_t aesMethod = 0;
 
   bool encrypted() const { return (flags & 1) != 0; }
   bool utf8() const { return (flags & 0x800) != 0; }
