@@ -528,9 +528,9 @@ class Desktop(unittest.TestCase):
 
     # ---- the extractor -------------------------------------------------------
 
-    def make_archive(self, name, password=None, big=0):
+    def make_archive(self, name, password=None, big=0, text=False):
         src = os.path.join(self.tmp, "src-" + name)
-        make_folder(src, big)
+        make_folder(src, big, text)
         archive = os.path.join(self.work, name + ".zip")
         if password:
             subprocess.run([SEVENZIP, "a", "-tzip", "-mem=AES256", "-p" + password, archive, "."],
@@ -621,7 +621,9 @@ class Desktop(unittest.TestCase):
         self.assertEqual(tree(dest), {"a.txt": b"mine\n"})
 
     def test_extract_cancelled_keeps_the_archive(self):
-        archive, _content = self.make_archive("lourd", big=400)
+        # Deflated text: inflating it lasts seconds, where a stored file of
+        # random bytes is copied out faster than the dialog can be clicked.
+        archive, _content = self.make_archive("lourd", big=400, text=True)
         app = self.start(UNPACK, "#" + archive)
         w = app.dialog("Décompression en cours...")
         wait_for("the extraction", lambda: any(
