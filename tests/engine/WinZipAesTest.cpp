@@ -39,6 +39,23 @@ TEST(CryptoPrimitives, MatchPublishedVectors) {
   std::string salt = "saltSALTsaltSALTsaltSALTsaltSALTsalt";
   ASSERT_TRUE(Pbkdf2HmacSha1("passwordPASSWORDpassword", U(salt), salt.size(), 4096, dk, 25));
   EXPECT_EQ(Hex(dk, 25), "3d2eec4fe41c849b80c8d83662c0e44a8b291a964cf2f07038");
+  // RFC 3962: a password of exactly one SHA-1 block, and one byte more (then hashed first).
+  uint8_t dk32[32];
+  salt = "pass phrase equals block size";
+  ASSERT_TRUE(Pbkdf2HmacSha1(std::string(64, 'X'), U(salt), salt.size(), 1200, dk32, 32));
+  EXPECT_EQ(Hex(dk32, 32), "139c30c0966bc32ba55fdbf212530ac9c5ec59f1a452f5cc9ad940fea0598ed1");
+  salt = "pass phrase exceeds block size";
+  ASSERT_TRUE(Pbkdf2HmacSha1(std::string(65, 'X'), U(salt), salt.size(), 1200, dk32, 32));
+  EXPECT_EQ(Hex(dk32, 32), "9ccad6d468770cd51b10e6a68721be611a8b4d282601db3b36be9246915ec82a");
+  // What an AES-256 entry derives: 66 bytes (four blocks, the last cut), 1000
+  // iterations, a 16-byte salt, a long UTF-8 password.
+  uint8_t dk66[66], salt16[16];
+  for (int i = 0; i < 16; ++i) salt16[i] = static_cast<uint8_t>(i);
+  std::string phrase = "mot de passe très long ’€ 🙂";
+  ASSERT_TRUE(Pbkdf2HmacSha1(phrase + phrase + phrase, salt16, 16, 1000, dk66, 66));
+  EXPECT_EQ(Hex(dk66, 66),
+            "e4048db2ddc00e2b5578aa603ae3aa4799f1cf7bb376d3b111cffdc102a03ac48df2e5d1f12888c3e6a71d1ade"
+            "9940805eec321bdd2ff39b2fb3ad4c6ddc798e7d18");
 
   // HMAC-SHA1, RFC 2202 cases 1 and 2, fed in pieces.
   uint8_t mac[kSha1Bytes];
