@@ -96,7 +96,7 @@ Pipeline::Pipeline(const std::vector<sourcetree::Item>& items, const Options& op
   if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
   n = std::clamp(n, 1, 16);
   // Enough pieces ahead that no worker waits on the writer, no more.
-  budget_ = std::min(2 * static_cast<size_t>(n) + 2, kMaxPiecesAhead);
+  budget_ = std::min(2 * static_cast<size_t>(n) + 2, kMaxPiecesAhead) * kChunk;
   threads_.reserve(static_cast<size_t>(n));
   try {
     for (int i = 0; i < n; ++i) threads_.emplace_back([this] { Work(); });
@@ -115,9 +115,17 @@ Pipeline::~Pipeline() {
   for (std::thread& t : threads_) t.join();
 }
 
-// Under the lock: the next task in archive order, when the budget allows one.
-bool Pipeline::Claim(Task& task, size_t& slot) {
+// Under the lock: the input bytes of the next task (0 when none is left).
+uint64_t Pipeline::NextJobBytes() {
   while (nextItem_ < items_.size() && items_[nextItem_].isDir) ++nextItem_;
+  if (nextItem_ >= items_.size()) return 0;
+  uint64_t size = static_cast<uint64_t>(std::max<int64_t>(items_[nextItem_].size, 0));
+  return std::min<uint64_t>(size - std::min(size, nextIndex_ * kChunk), kChunk);
+}
+
+// Under the lock: the next task in archive order.
+bool Pipeline::Claim(Task& task, size_t& slot) {
+  uint64_t bytes = NextJobBytes();
   if (nextItem_ >= items_.size()) return false;
   const sourcetree::Item& item = items_[nextItem_];
   uint64_t pieces = PieceCount(item.size);
@@ -133,6 +141,8 @@ bool Pipeline::Claim(Task& task, size_t& slot) {
     nextSource_.reset();
   }
   queue_.emplace_back();
+  queueBytes_.push_back(bytes);
+  bytesAhead_ += bytes;
   slot = static_cast<size_t>(claimed_++ - queueBase_);
   return true;
 }
@@ -166,7 +176,10 @@ void Pipeline::WorkLoop() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       size_t slot = 0;
-      workReady_.wait(lock, [&] { return stop_ || queue_.size() < budget_; });
+      workReady_.wait(lock, [&] {
+        return stop_ || queue_.empty() ||
+               (queue_.size() < kMaxJobsAhead && bytesAhead_ + NextJobBytes() <= budget_);
+      });
       if (stop_ || !Claim(task, slot)) return;
       sequence = queueBase_ + slot;
     }
@@ -263,9 +276,11 @@ std::unique_ptr<Piece> Pipeline::Next(std::chrono::milliseconds wait) {
     if (queue_.empty() || !queue_.front()) return nullptr;
     piece = std::move(queue_.front());
     queue_.pop_front();
+    bytesAhead_ -= queueBytes_.front();
+    queueBytes_.pop_front();
     ++queueBase_;
   }
-  workReady_.notify_one();
+  workReady_.notify_all();  // a large piece gone may make room for several small jobs
   return piece;
 }
 

@@ -10,9 +10,12 @@
 // encrypts those in order, since the cipher runs through the whole compressed
 // stream.
 //
-// Bounded: at most a fixed number of pieces are claimed and not yet taken by
-// the writer, each at most one chunk of input and its output, so memory does
-// not grow with the tree. Workers only ever read input; stopping them (the
+// Bounded: the input bytes of the jobs claimed and not yet taken by the
+// writer stay below a fixed budget (each job keeps at most its input's size
+// once done), and so does their number, so memory does not grow with the
+// tree. Counting bytes rather than jobs keeps a worker busy on small files
+// while the file at the head of the queue, up to a chunk, is still being
+// deflated by another. Workers only ever read input; stopping them (the
 // destructor) waits for each to finish its current piece.
 #pragma once
 #include <chrono>
@@ -38,8 +41,10 @@ namespace qv::packing {
 // compressors and the pieces ahead (kMaxPiecesAhead) stay below 48 MiB
 // (1 MiB pieces gain 0.2 % more and pass 64 MiB).
 constexpr size_t kChunk = size_t{512} << 10;
-// Pieces claimed and not yet written, whatever the number of threads.
+// Chunks' worth of input claimed and not yet written, whatever the number of
+// threads; and the most jobs claimed and not yet written.
 constexpr size_t kMaxPiecesAhead = 20;
+constexpr size_t kMaxJobsAhead = 512;
 
 // Pieces of a file of `size` bytes: one for a file of at most kChunk bytes
 // (empty files too), else one per started kChunk.
@@ -103,13 +108,14 @@ class Pipeline {
     uint64_t index = 0;
     std::shared_ptr<Source> source;
   };
+  uint64_t NextJobBytes();
   bool Claim(Task& task, size_t& slot);
   void Work();
   void WorkLoop();
 
   const std::vector<sourcetree::Item>& items_;
   Options options_;
-  size_t budget_ = 0;
+  uint64_t budget_ = 0;  // input bytes ahead of the writer
 
   std::mutex mutex_;
   std::condition_variable workReady_;   // a slot freed, or stop
@@ -122,6 +128,8 @@ class Pipeline {
   std::shared_ptr<Source> nextSource_;
   // Claimed pieces in archive order; null until their worker is done.
   std::deque<std::unique_ptr<Piece>> queue_;
+  std::deque<uint64_t> queueBytes_;  // input bytes of each, to give back
+  uint64_t bytesAhead_ = 0;
   uint64_t queueBase_ = 0;  // sequence number of queue_.front()
   uint64_t claimed_ = 0;    // sequence number of the next claim
 
