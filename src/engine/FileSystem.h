@@ -49,6 +49,11 @@ std::FILE* OpenRead(const std::string& path);
 std::FILE* CreateNew(const std::string& path);
 // Flushes the stream and the operating system's buffers to the disk.
 bool SyncFile(std::FILE* f);
+// Flushes the stream and asks the system to start writing the bytes from
+// `offset` on to the disk, without waiting: the final SyncFile of a large file
+// then has little left to wait for. Nothing where the system has no such
+// request; false only when the flush failed.
+bool StartWriteBack(std::FILE* f, int64_t offset);
 
 bool MakeFolder(const std::string& path);  // true when created or already a folder
 bool RemoveFile(const std::string& path);

@@ -94,12 +94,19 @@ ZipWriter::ZipWriter(std::FILE* out) : out_(out) {
   int64_t at = fs::Tell(out);
   ok_ = at >= 0;
   pos_ = at >= 0 ? static_cast<uint64_t>(at) : 0;
+  writtenBack_ = pos_;
 }
 
 bool ZipWriter::Put(const void* data, size_t n) {
   if (!ok_) return false;
   if (n && std::fwrite(data, 1, n, out_) != n) ok_ = false;
   pos_ += n;
+  // The archive is synced to the disk at the end: start on it while the
+  // workers are still compressing rather than wait for all of it then.
+  if (ok_ && pos_ >= writtenBack_ + kWriteBackStep) {
+    if (!fs::StartWriteBack(out_, static_cast<int64_t>(writtenBack_))) ok_ = false;
+    writtenBack_ = pos_;
+  }
   return ok_;
 }
 

@@ -78,6 +78,8 @@ class ZipWriter {
   std::vector<Record> records_;
   bool open_ = false;  // an entry begun and not ended
   uint64_t dataStart_ = 0;
+  static constexpr uint64_t kWriteBackStep = uint64_t{8} << 20;
+  uint64_t writtenBack_ = 0;  // where the last write-back request started from
 };
 
 }  // namespace qv::zipwrite

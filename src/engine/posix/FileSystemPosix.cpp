@@ -74,6 +74,17 @@ std::FILE* CreateNew(const std::string& path) {
 
 bool SyncFile(std::FILE* f) { return std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0; }
 
+bool StartWriteBack(std::FILE* f, int64_t offset) {
+  if (std::fflush(f) != 0) return false;
+#ifdef __linux__
+  // A failure only leaves the work to the final fsync.
+  ::sync_file_range(::fileno(f), offset, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)offset;
+#endif
+  return true;
+}
+
 bool MakeFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) == 0) return true;
   if (errno != EEXIST) return false;

@@ -133,6 +133,10 @@ bool SyncFile(std::FILE* f) {
   return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
 }
 
+// Windows has no request that starts the writing without waiting for it:
+// the system's lazy writer does it on its own.
+bool StartWriteBack(std::FILE* f, int64_t) { return std::fflush(f) == 0; }
+
 bool MakeFolder(const std::string& path) {
   if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
   return LinkStatus(path).isDir;
