@@ -38,7 +38,7 @@ namespace qv::packing {
 // too. A piece starts without the data before it (libdeflate takes no
 // dictionary): measured on the benchmark's corpora, 512 KiB pieces make
 // archives about 1 % smaller than 256 KiB ones, while sixteen workers, their
-// compressors and the pieces ahead (kMaxPiecesAhead) stay below 48 MiB
+// compressors and the work ahead (kMaxPiecesAhead) stay below 50 MiB
 // (1 MiB pieces gain 0.2 % more and pass 64 MiB).
 constexpr size_t kChunk = size_t{512} << 10;
 // Chunks' worth of input claimed and not yet written, whatever the number of

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "ZipTestUtil.h"
 #include "engine/PackPipeline.h"
@@ -303,6 +305,55 @@ TEST_F(ZipWriterTest, TheSameArchiveWhateverTheNumberOfThreads) {
       EXPECT_TRUE(bytes == first) << "the archive differs";
   }
   EXPECT_EQ(Extracted(t / "a7.zip", t / "out"), Tree(src));
+}
+
+// The workers run ahead of the writer, never further than their budget: with
+// the writer taking nothing, they stop; what they read by then is what was
+// on the disk before every file was rewritten, and it is bounded.
+TEST_F(ZipWriterTest, TheWorkersStayWithinTheirBudgetAheadOfTheWriter) {
+  using qv::packing::kMaxJobsAhead;
+  struct Case {
+    const char* what;
+    size_t files, size;
+    size_t most;  // pieces that may be claimed while nothing is taken
+  };
+  // Two threads may have 6 chunks' worth of input ahead.
+  const Case cases[] = {
+      {"tiny files: the number of jobs", kMaxJobsAhead + 200, 8, kMaxJobsAhead},
+      {"200 KiB files: their bytes", 40, 200 << 10, 6 * kChunk / (200 << 10)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string src = t / "src";
+    stdfs::remove_all(src);
+    std::vector<qv::sourcetree::Item> items;
+    for (size_t i = 0; i < c.files; ++i) {
+      qv::sourcetree::Item item;
+      item.path = src + "/" + std::to_string(i);
+      item.name = std::to_string(i);
+      item.size = static_cast<int64_t>(c.size);
+      WriteFile(item.path, std::string(c.size, 'a'));
+      items.push_back(item);
+    }
+    qv::packing::Options options;
+    options.threads = 2;
+    qv::packing::Pipeline pipeline(items, options);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (const auto& item : items) WriteFile(item.path, std::string(c.size, 'b'));
+    uint32_t before = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(std::string(c.size, 'a').data()),
+              static_cast<uInt>(c.size)));
+    size_t early = 0, count = 0;
+    while (auto piece = pipeline.Next(std::chrono::seconds(10))) {
+      ASSERT_TRUE(piece->error.empty()) << piece->error;
+      EXPECT_EQ(piece->item, count++);
+      if (piece->crc == before) ++early;
+      if (count == c.files) break;
+    }
+    EXPECT_EQ(count, c.files);
+    EXPECT_GE(early, 1u);
+    EXPECT_LE(early, c.most);
+  }
 }
 
 TEST_F(ZipWriterTest, FilesInPiecesReadBackWithEveryTool) {
