@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "filedialog/CmnDialogEx.h"
+#include "filedialog/KeptItemDialog.h"
 #include "support/eventloop.h"
 #include "support/text.h"
 
@@ -26,10 +27,6 @@ bool Exists(const std::string& path) {
 bool IsDir(const std::string& path) {
   std::error_code ec;
   return !path.empty() && fs::is_directory(path, ec);
-}
-
-std::string PathOf(const ShellItemPtr& item) {
-  return item ? item->DisplayName(SIGDN_DESKTOPABSOLUTEPARSING_) : std::string();
 }
 
 std::string FilePath(GFile* file) {
@@ -63,41 +60,20 @@ GtkFileFilter* FilterOf(const std::pair<std::string, std::string>& type) {
   return filter;
 }
 
-class GtkItemDialog : public ItemDialog {
+class GtkItemDialog : public KeptItemDialog {
  public:
-  GtkItemDialog(bool save, ChooserPlatform& base) : save_(save), base_(base) {}
+  GtkItemDialog(bool save, ChooserPlatform& base) : KeptItemDialog(save), base_(base) {}
   ~GtkItemDialog() override { Drop(); }
 
-  uint32_t GetOptions() override { return options_; }
-  void SetOptions(uint32_t options) override { options_ = options; }
-  void SetFileTypes(const std::vector<std::pair<std::string, std::string>>& types) override { types_ = types; }
-  void SetFileTypeIndex(uint32_t index) override { typeIndex_ = index; }
-  uint32_t GetFileTypeIndex() override {
-    if (types_.empty()) return 0;
-    return typeIndex_ < 1 || typeIndex_ > types_.size() ? 1 : typeIndex_;
-  }
   void AddPlace(const ShellItemPtr& item, bool) override {
     if (IsDir(PathOf(item))) places_.push_back(PathOf(item));
   }
-  void SetFileName(const std::string& name) override { fileName_ = name; }
-  void SetFolder(const ShellItemPtr& folder) override { folder_ = PathOf(folder); }
-  void SetTitle(const std::string& title) override { title_ = title; }
-  void SetDefaultExtension(const std::string& ext) override { defaultExt_ = ext; }
   void SetOkButtonLabel(const std::string& label) override { okLabel_ = label; }
-  void SetFileNameLabel(const std::string&) override {}
   bool SetCancelButtonLabel(const std::string& label) override {
     cancelLabel_ = label;
     return true;
   }
   bool SetNavigationRoot(const ShellItemPtr&) override { return false; }
-  bool SetClientGuid(const std::string&) override { return true; }
-  void ClearClientData() override {}
-  DialogCustomize* Customize() override { return nullptr; }
-  bool Advise(ItemDialogSink* sink) override {
-    sink_ = sink;
-    return true;
-  }
-  void Unadvise() override { sink_ = nullptr; }
 
   uint32_t Show(std::intptr_t) override {
     const bool folders = !save_ && (options_ & FOS_PICKFOLDERS_);
@@ -210,15 +186,6 @@ class GtkItemDialog : public ItemDialog {
     return base_.CreateItemFromParsingName(current_.empty() ? folder_ : current_);
   }
   ShellItemPtr GetCurrentSelection() override { return selection_.empty() ? nullptr : ItemOf(selection_); }
-  ShellItemArrayPtr GetSelectedItems() override {
-    ShellItemPtr item = GetCurrentSelection();
-    if (save_ || !item) return nullptr;
-    return std::make_shared<ShellItemList>(std::vector<ShellItemPtr>{item});
-  }
-  std::intptr_t Hwnd() override { return 0; }
-  ShellObjectPtr FolderView() override { return nullptr; }
-  bool GetViewMode(int32_t&, int32_t&) override { return false; }
-  bool SetViewMode(int32_t, int32_t) override { return false; }
   void* NativeObject() const override { return native_; }
 
  private:
@@ -235,14 +202,10 @@ class GtkItemDialog : public ItemDialog {
     native_ = nullptr;
   }
 
-  bool save_;
   ChooserPlatform& base_;
-  uint32_t options_ = 0, typeIndex_ = 0;
-  std::vector<std::pair<std::string, std::string>> types_;
   std::vector<std::string> places_;
-  std::string fileName_, folder_, title_, defaultExt_, okLabel_, cancelLabel_;
+  std::string okLabel_, cancelLabel_;
   std::string result_, selection_, current_;
-  ItemDialogSink* sink_ = nullptr;
   GtkFileChooserNative* native_ = nullptr;
   std::optional<int> response_;
   std::optional<uint32_t> closeCode_;

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "filedialog/CmnDialogEx.h"
+#include "filedialog/KeptItemDialog.h"
 #include "filedialog/gtk/gtk_chooser.h"
 #include "filedialog/xdg.h"
 #include "support/gtk/gtk_frontend.h"
@@ -316,48 +317,24 @@ ShellItemPtr MakeItem(const std::string& path) {
   return std::make_shared<FsItem>(Normal(path));
 }
 
-std::string PathOf(const ShellItemPtr& item) {
-  return item ? item->DisplayName(SIGDN_DESKTOPABSOLUTEPARSING_) : std::string();
-}
-
 // The item dialog of the terminal: collects what the component sets, asks the
 // path prompt at Show, and answers with what was chosen. It has no window, no
 // folder view, no places pane and no customisation interface: those members
 // answer as for a dialog without them.
-class TerminalItemDialog : public ItemDialog {
+class TerminalItemDialog : public KeptItemDialog {
  public:
-  explicit TerminalItemDialog(bool save) : save_(save) {}
-  uint32_t GetOptions() override { return options_; }
-  void SetOptions(uint32_t options) override { options_ = options; }
-  void SetFileTypes(const std::vector<std::pair<std::string, std::string>>& types) override { types_ = types; }
-  void SetFileTypeIndex(uint32_t index) override { typeIndex_ = index; }
-  uint32_t GetFileTypeIndex() override {
-    if (types_.empty()) return 0;
-    return typeIndex_ < 1 || typeIndex_ > types_.size() ? 1 : typeIndex_;
-  }
+  explicit TerminalItemDialog(bool save) : KeptItemDialog(save) {}
   void AddPlace(const ShellItemPtr&, bool) override {}
-  void SetFileName(const std::string& name) override { fileName_ = name; }
   void SetFolder(const ShellItemPtr& folder) override {
     folder_ = PathOf(folder);
     if (prompt_ && IsDir(folder_)) prompt_->SetCurrentFolder(Normal(folder_));
   }
-  void SetTitle(const std::string& title) override { title_ = title; }
-  void SetDefaultExtension(const std::string& ext) override { defaultExt_ = ext; }
   void SetOkButtonLabel(const std::string&) override {}
-  void SetFileNameLabel(const std::string&) override {}
   bool SetCancelButtonLabel(const std::string&) override { return false; }
   bool SetNavigationRoot(const ShellItemPtr& root) override {
     root_ = PathOf(root);
     return !root_.empty();
   }
-  bool SetClientGuid(const std::string&) override { return true; }
-  void ClearClientData() override {}
-  DialogCustomize* Customize() override { return nullptr; }
-  bool Advise(ItemDialogSink* sink) override {
-    sink_ = sink;
-    return true;
-  }
-  void Unadvise() override { sink_ = nullptr; }
 
   uint32_t Show(std::intptr_t) override {
     PathPromptRequest request;
@@ -420,24 +397,11 @@ class TerminalItemDialog : public ItemDialog {
     return MakeItem(prompt_ ? prompt_->CurrentFolder() : current_.empty() ? folder_ : current_);
   }
   ShellItemPtr GetCurrentSelection() override { return prompt_ ? MakeItem(prompt_->Selection()) : nullptr; }
-  ShellItemArrayPtr GetSelectedItems() override {
-    ShellItemPtr item = GetCurrentSelection();
-    if (save_ || !item) return nullptr;
-    return std::make_shared<ShellItemList>(std::vector<ShellItemPtr>{item});
-  }
-  std::intptr_t Hwnd() override { return 0; }
-  ShellObjectPtr FolderView() override { return nullptr; }
-  bool GetViewMode(int32_t&, int32_t&) override { return false; }
-  bool SetViewMode(int32_t, int32_t) override { return false; }
   void* NativeObject() const override { return nullptr; }
 
  private:
-  bool save_;
-  uint32_t options_ = 0, typeIndex_ = 0;
-  std::vector<std::pair<std::string, std::string>> types_;
-  std::string fileName_, folder_, title_, defaultExt_, root_, result_, current_;
+  std::string root_, result_, current_;
   std::vector<std::string> results_;
-  ItemDialogSink* sink_ = nullptr;
   PathPrompt* prompt_ = nullptr;
   std::optional<uint32_t> closeCode_;
 };
