@@ -171,16 +171,6 @@ bool ReadThrough(archive* a) {
   }
 }
 
-// The key under which the file system finds the first `count` parts of a
-// name: two names with one key are one file on disk.
-std::string NameKey(const std::vector<std::string>& parts, size_t count) {
-  std::string key;
-  for (size_t i = 0; i < count; ++i) {
-    if (i) key += '/';
-    key += fs::NameKey(parts[i]);
-  }
-  return key;
-}
 
 // No file system here takes a name longer than 255 units: bytes on Linux,
 // UTF-16 code units on Windows. Said as such, rather than as the disk-full
@@ -188,6 +178,23 @@ std::string NameKey(const std::vector<std::string>& parts, size_t count) {
 bool PartTooLong(const std::string& part) {
   if (kWindowsNames) return Utf8ToUtf16(part).size() > 255;
   return part.size() > 255;
+}
+
+// Nor a path longer than its calls take: PATH_MAX (4096 bytes with the
+// final NUL) on Linux, 32,767 UTF-16 units behind the "\\?\" prefix on
+// Windows. Deeper names could only be made one folder at a time, and no
+// other program could open them.
+bool PathTooLong(const std::string& folder, const std::vector<std::string>& parts) {
+  const size_t limit = kWindowsNames ? 32767 - 4 : 4095;
+  auto units = [](const std::string& s) {
+    return kWindowsNames ? Utf8ToUtf16(s).size() : s.size();
+  };
+  size_t length = units(folder);
+  for (const std::string& part : parts) {
+    length += 1 + units(part);
+    if (length > limit) return true;
+  }
+  return false;
 }
 
 struct Plan {
@@ -206,6 +213,30 @@ struct Plan {
   std::string error;       // why writing it failed
   std::string folderPath;  // (folders) where it is, for its time at the end
   enum class Broken { no, unreadable, damaged } broken = Broken::no;  // the run cannot go on
+};
+
+// Every place on disk the entries' names lead to, as a tree: two names that
+// reach one node are one file on disk (each part compared under the file
+// system's key). A tree rather than the key of every leading part of each
+// name: names thousands of folders deep then cost their length, not its square.
+class NameTree {
+ public:
+  struct Node {
+    const Plan* file = nullptr;    // the entry written as a file there
+    const Plan* folder = nullptr;  // the first entry that needs a folder there
+  };
+  NameTree() : nodes_(1) {}
+  // The node under `parent` for `part`, made when absent.
+  size_t Child(size_t parent, const std::string& part) {
+    auto [at, made] = children_.try_emplace({parent, fs::NameKey(part)}, nodes_.size());
+    if (made) nodes_.emplace_back();
+    return at->second;
+  }
+  Node& operator[](size_t node) { return nodes_[node]; }
+
+ private:
+  std::map<std::pair<size_t, std::string>, size_t> children_;
+  std::vector<Node> nodes_;
 };
 
 // The chain of folders a worker is in, held open from the destination down:
@@ -644,7 +675,8 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
             "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
       else if (!entrynames::SafeParts(p.name, kWindowsNames, p.parts))
         p.refusal = "Élément refusé (hors du dossier de destination) : « " + p.name + " ».";
-      else if (std::any_of(p.parts.begin(), p.parts.end(), PartTooLong))
+      else if (std::any_of(p.parts.begin(), p.parts.end(), PartTooLong) ||
+               PathTooLong(folder, p.parts))
         p.refusal = "Élément refusé (nom trop long pour le système de fichiers) : « " + p.name +
                     " ».";
     }
@@ -657,27 +689,30 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
   // characters replaced by "_"): the first one is written, the others are
   // not, and say so. A file and a folder of the same name collide as well.
   {
-    std::map<std::string, const Plan*> files, folders;
+    NameTree tree;
+    std::vector<size_t> path;
     for (Plan& p : plans) {
       if (!p.refusal.empty()) continue;
       const Plan* clash = nullptr;
-      for (size_t n = 1; n <= p.parts.size() && !clash; ++n) {
-        std::string key = NameKey(p.parts, n);
-        bool leaf = n == p.parts.size();
-        auto f = files.find(key);
-        if (f != files.end()) clash = f->second;
-        if (!clash && leaf && !p.isDir) {
-          auto d = folders.find(key);
-          if (d != folders.end()) clash = d->second;
-        }
+      path.clear();
+      size_t node = 0;
+      for (size_t n = 0; n < p.parts.size() && !clash; ++n) {
+        node = tree.Child(node, p.parts[n]);
+        path.push_back(node);
+        bool leaf = n + 1 == p.parts.size();
+        clash = tree[node].file;
+        if (!clash && leaf && !p.isDir) clash = tree[node].folder;
       }
       if (clash) {
         p.refusal = "Élément non écrit : « " + p.name + " » aurait remplacé « " + clash->name +
                     " », extrait sous le même nom.";
         continue;
       }
-      for (size_t n = 1; n < p.parts.size(); ++n) folders.emplace(NameKey(p.parts, n), &p);
-      (p.isDir ? folders : files).emplace(NameKey(p.parts, p.parts.size()), &p);
+      for (size_t n = 0; n + 1 < path.size(); ++n)
+        if (!tree[path[n]].folder) tree[path[n]].folder = &p;
+      NameTree::Node& leaf = tree[path.back()];
+      const Plan*& slot = p.isDir ? leaf.folder : leaf.file;
+      if (!slot) slot = &p;
     }
   }
 

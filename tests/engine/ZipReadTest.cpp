@@ -4,6 +4,7 @@
 // that would land on one another, the password's check, names of any length
 // and script, and whether an extraction left every entry on disk.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -620,3 +621,65 @@ TEST_F(ZipReadTest, WorkersMakingTheSameFoldersAtOnceAllGetThem) {
 }
 
 }  // namespace
+
+// A name of 64 KiB makes a path no system call takes, thousands of folders
+// deep: it is refused before the first folder is made, with its reason. A
+// deep path the system still takes is extracted.
+TEST_F(ZipReadTest, PathsLongerThanTheSystemTakesAreRefusedBeforeAnyFolder) {
+  std::string deep, tooDeep;
+  while (deep.size() < 3000) deep += "d/";
+  while (tooDeep.size() < 5000) tooDeep += "p/";
+  RawZip z;
+  z.Add(RawZip::Stored(deep + "fin.txt", "profond"));
+  z.Add(RawZip::Stored(tooDeep + "fin.txt", "trop profond"));
+  z.Save(t / "a.zip");
+  ZipEngine e;
+  ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+  EXPECT_LT(e.ExtractAll(t / "out"), 0);
+  EXPECT_NE(e.ErrorText().find("nom trop long"), std::string::npos) << e.ErrorText().substr(0, 200);
+  EXPECT_EQ(e.AllEntriesExtracted(), 0);
+  EXPECT_EQ(ReadFile(t / ("out/" + deep + "fin.txt")), "profond");
+  EXPECT_FALSE(stdfs::exists(t / "out/p"));
+}
+
+// Names many folders deep cost memory in proportion to their length, not
+// to its square: a few megabytes of such names once took gigabytes before
+// the first byte was written. Seen in a child whose address space is capped.
+TEST_F(ZipReadTest, DeepNamesCostMemoryInProportionToTheirLength) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit under the cap";
+#endif
+  std::string deep;
+  while (deep.size() < 3900) deep += "a/";
+  RawZip z;
+  for (int i = 0; i < 800; ++i) z.Add(RawZip::Stored("k" + std::to_string(i) + "/" + deep + "f", ""));
+  // Declared too large for any disk: the run ends before it writes anything,
+  // once every name has been checked against the others.
+  auto huge = RawZip::Deflated("énorme.bin", "presque rien", 12);
+  huge.bigSize = uint64_t{1} << 52;
+  z.Add(huge);
+  z.Save(t / "a.zip");
+  const std::string archive = t / "a.zip", out = t / "out";
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct rlimit cap {};
+    cap.rlim_cur = cap.rlim_max = rlim_t{1536} << 20;
+    ::setrlimit(RLIMIT_AS, &cap);
+    int code = 3;
+    try {
+      ZipEngine e;
+      e.Threads(1);
+      if (e.OpenArchive(archive) == 1 && e.ExtractAll(out) < 0 &&
+          e.ErrorText().find("Place insuffisante") != std::string::npos)
+        code = 0;
+    } catch (...) {
+      code = 4;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
