@@ -1,6 +1,7 @@
 #include "engine/EntryNames.h"
 
 #include <cstdint>
+#include <ctime>
 
 #include "support/text.h"
 
@@ -172,6 +173,26 @@ int64_t EntryTime(int64_t readTime, uint16_t dosDate) {
   if (readTime > INT32_MAX && readTime <= static_cast<int64_t>(UINT32_MAX) && dosYear < 2038)
     return readTime - (int64_t{1} << 32);
   return readTime;
+}
+
+bool UnknownDosTime(int64_t readTime, uint16_t dosDate, uint16_t dosTime) {
+  const int month = (dosDate >> 5) & 0x0F, day = dosDate & 0x1F;
+  const int hour = dosTime >> 11, minute = (dosTime >> 5) & 0x3F, second = (dosTime & 0x1F) * 2;
+  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month >= 1 && month <= 12 && day >= 1 && day <= kDays[month - 1] && hour <= 23 &&
+      minute <= 59 && second <= 59)
+    return false;
+  // The same arithmetic as libarchive's: an equal result means the time
+  // came from these fields rather than from an extended-timestamp field.
+  std::tm ts{};
+  ts.tm_year = ((dosDate >> 9) & 0x7F) + 80;
+  ts.tm_mon = month - 1;
+  ts.tm_mday = day;
+  ts.tm_hour = hour;
+  ts.tm_min = minute;
+  ts.tm_sec = second;
+  ts.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&ts)) == readTime;
 }
 
 }  // namespace qv::entrynames

@@ -42,6 +42,12 @@ bool IsNewer(int64_t entryTime, int64_t diskTime);
 // own DOS date (which no writer can set past its range) is before 2038.
 int64_t EntryTime(int64_t readTime, uint16_t dosDate);
 
+// Whether an entry's time is only its DOS date and time read as libarchive
+// reads them (`readTime`, through the local `mktime`) while they name no
+// real moment: month 0 or above 12, day 0, hour above 23... Zeros are what
+// some writers leave for "no date"; such a time is unknown, not 1979 or 2108.
+bool UnknownDosTime(int64_t readTime, uint16_t dosDate, uint16_t dosTime);
+
 // Weight of one entry in the byte-weighted progress, so that many small or
 // empty files still move the bar.
 constexpr int64_t kEntryWeight = 4096;

@@ -209,6 +209,7 @@ struct Plan {
   bool written = false;
   int64_t size = 0;
   int64_t mtime = 0;
+  bool timeKnown = true;  // false: the entry names no real time, the file keeps the time it is written
   // Set by the worker that had the entry (each plan has one at most).
   std::string error;       // why writing it failed
   std::string folderPath;  // (folders) where it is, for its time at the end
@@ -416,7 +417,7 @@ class Run {
     if (error.empty() && left != 0)
       error = "Élément endommagé « " + p.name +
               " » : ses données sont plus courtes que la taille annoncée.";
-    if (error.empty() && !file.Commit(false, p.mtime, true))
+    if (error.empty() && !file.Commit(false, p.mtime, p.timeKnown))
       error = "Impossible d'écrire le fichier « " + target + " » (disque plein ?).";
     if (!error.empty()) {
       file.Discard();
@@ -427,7 +428,7 @@ class Run {
       // The mark goes on the file in place (a stream does not always follow
       // a rename); writing it touches the file, so its time is set again.
       fs::WriteZone(target, zone_);
-      at->SetTime(leaf, p.mtime);
+      if (p.timeKnown) at->SetTime(leaf, p.mtime);
     }
     p.written = true;
     return progressed(entrynames::kEntryWeight);
@@ -669,7 +670,9 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       p.name = zipdir::DecodedName(d, codePage);
       p.isDir = d.isDir();
       p.size = p.isDir ? 0 : static_cast<int64_t>(d.uncompressedSize);
-      p.mtime = entrynames::EntryTime(static_cast<int64_t>(archive_entry_mtime(e)), d.dosDate);
+      const int64_t readTime = static_cast<int64_t>(archive_entry_mtime(e));
+      p.mtime = entrynames::EntryTime(readTime, d.dosDate);
+      p.timeKnown = !entrynames::UnknownDosTime(readTime, d.dosDate, d.dosTime);
       if (d.isLink() || d.isSpecial() || !SameType(e, d))
         p.refusal =
             "Élément refusé (lien, fichier spécial ou type incohérent) : « " + p.name + " ».";
@@ -732,10 +735,13 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
       const fs::Folder* at =
           destinationThere ? look.Reach(p.parts, p.parts.size() - 1, step, ignored) : nullptr;
       fs::Status st = at ? at->StatusOf(p.parts.back()) : fs::Status{};
-      if (!p.isDir && st.exists && st.isFile && !entrynames::IsNewer(p.mtime, st.mtime)) {
+      // An entry of unknown time is not newer than anything: the file on
+      // disk stays, and whether it is the entry's own is not known.
+      if (!p.isDir && st.exists && st.isFile &&
+          (!p.timeKnown || !entrynames::IsNewer(p.mtime, st.mtime))) {
         p.write = false;
         p.kept = true;
-        p.present = st.size == p.size && !entrynames::IsNewer(st.mtime, p.mtime);
+        p.present = p.timeKnown && st.size == p.size && !entrynames::IsNewer(st.mtime, p.mtime);
       }
       if (p.isDir && st.isDir) {
         p.write = false;
@@ -828,7 +834,7 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
     }
     if (p.written) {
       ++written;
-      if (p.isDir) folderTimes.emplace_back(p.folderPath, p.mtime);
+      if (p.isDir && p.timeKnown) folderTimes.emplace_back(p.folderPath, p.mtime);
     }
   }
   // Folders last, deepest first: writing into a folder changes its time.

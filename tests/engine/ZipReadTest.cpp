@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include "ZipTestUtil.h"
@@ -682,4 +683,42 @@ TEST_F(ZipReadTest, DeepNamesCostMemoryInProportionToTheirLength) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A DOS date that names no day (month 0 or 15, day 0, hour 31: some writers
+// leave zeros, damaged ones anything) gives no time: the file is not dated
+// 2108 nor 1979, and in an update it is not newer than the user's file.
+TEST_F(ZipReadTest, InvalidDosTimesAreNeitherNewerNorInvented) {
+  RawZip z;
+  auto garbage = RawZip::Stored("illisible.txt", "de l'archive");
+  garbage.dosTime = garbage.dosDate = 0xFFFF;
+  z.Add(garbage);
+  auto zeros = RawZip::Stored("zéro.txt", "de l'archive");
+  zeros.dosTime = zeros.dosDate = 0;
+  z.Add(zeros);
+  auto dated = RawZip::Stored("daté.txt", "de l'archive");  // 2026-01-01
+  z.Add(dated);
+  z.Save(t / "a.zip");
+  const int64_t y2010 = 1262304000;
+  for (const char* name : {"illisible.txt", "zéro.txt", "daté.txt"})
+    WriteFile(t / ("out/" + std::string(name)), "de l'utilisateur", y2010);
+
+  ZipEngine e;
+  ASSERT_EQ(e.OpenArchive(t / "a.zip"), 1);
+  EXPECT_EQ(e.ExtractNewer(t / "out"), 1) << e.ErrorText();
+  EXPECT_EQ(ReadFile(t / "out/illisible.txt"), "de l'utilisateur");
+  EXPECT_EQ(ReadFile(t / "out/zéro.txt"), "de l'utilisateur");
+  EXPECT_EQ(ReadFile(t / "out/daté.txt"), "de l'archive");
+  // Whether the kept files are the archive's is not known: "#" keeps it.
+  EXPECT_EQ(e.AllEntriesExtracted(), 0);
+
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  EXPECT_EQ(e.ExtractAll(t / "all"), 3) << e.ErrorText();
+  const int64_t after = static_cast<int64_t>(std::time(nullptr));
+  for (const char* name : {"illisible.txt", "zéro.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_GE(qvtest::MTime(t / ("all/" + std::string(name))), before - 2);
+    EXPECT_LE(qvtest::MTime(t / ("all/" + std::string(name))), after + 2);
+  }
+  EXPECT_LT(qvtest::MTime(t / "all/daté.txt"), before - 86400);
 }

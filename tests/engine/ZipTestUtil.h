@@ -168,6 +168,8 @@ class RawZip {
     int sharesLocalOf = -1;
     int64_t declaredCompressed = -1;  // written instead of the data's size
     uint64_t bigSize = 0;             // a declared size beyond 32 bits (zip64 field)
+    uint16_t dosTime = 0;             // 00:00:00
+    uint16_t dosDate = 0x5C21;        // 2026-01-01
   };
   static Item Stored(const std::string& name, const std::string& data) {
     Item i;
@@ -214,8 +216,8 @@ class RawZip {
       Put16(common, 20);
       Put16(common, i.flags);
       Put16(common, i.method);
-      Put16(common, 0);       // time 00:00:00
-      Put16(common, 0x5C21);  // date 2026-01-01
+      Put16(common, i.dosTime);
+      Put16(common, i.dosDate);
       Put32(common, i.crc);
       Put32(common, i.declaredCompressed >= 0 ? static_cast<uint32_t>(i.declaredCompressed)
                                               : static_cast<uint32_t>(i.data.size()));
