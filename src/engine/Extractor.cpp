@@ -564,8 +564,10 @@ std::string ExistingFolder(std::string path) {
   return ".";
 }
 
-std::string Megabytes(int64_t bytes) {
-  return std::to_string((bytes + (1 << 20) - 1) >> 20) + " Mo";
+// What is needed is rounded up and what is free rounded down, so that a
+// refusal never reads "1 Mo nécessaires, 1 Mo disponibles".
+std::string Megabytes(int64_t bytes, bool up) {
+  return std::to_string((bytes + (up ? (1 << 20) - 1 : 0)) >> 20) + " Mo";
 }
 
 }  // namespace
@@ -758,7 +760,8 @@ Outcome Extract(std::shared_ptr<const OpenedArchive> a, const std::string& folde
   if (free >= 0 && bytesToWrite > free)
     return fail(ZipEngine::kExtractFailed,
                 "Place insuffisante pour décompresser dans « " + folder + " » : " +
-                    Megabytes(bytesToWrite) + " nécessaires, " + Megabytes(free) + " disponibles.");
+                    Megabytes(bytesToWrite, true) + " nécessaires, " + Megabytes(free, false) +
+                    " disponibles.");
 
   // The destination itself is never reached through a link either: what
   // comes out of the archive lands beside it, in the folder named after it.
