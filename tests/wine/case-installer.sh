@@ -16,13 +16,29 @@ mkdir -p "$XDG_DATA_HOME"
 pack_title="Quorvelpack : Compresser un dossier"
 unpack_title="Quorvelunpack : Décompresser un fichier Zip"
 
-local_win="$(qv_wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')"
-appdata_win="$(qv_wine cmd /c echo %APPDATA% | tr -d '\r')"
+# win_folder <variable>: the user's folder the variable names, asked up to
+# three times. Once, in a fresh CI run right after the registry case (whose
+# uninstaller's copy in %TEMP% may still be ending), this case ended within a
+# second without a word: under `set -e` a failed wine call in an assignment
+# says nothing. Each of them now says what failed.
+win_folder() {
+  local out i
+  for i in 1 2 3; do
+    if out="$(qv_wine cmd /c echo "%$1%")"; then
+      out="$(printf '%s' "$out" | tr -d '\r')"
+      [ -n "$out" ] && [ "$out" != "%$1%" ] && { printf '%s\n' "$out"; return 0; }
+    fi
+    sleep 1
+  done
+  fail "wine could not tell %$1%: $out"
+}
+local_win="$(win_folder LOCALAPPDATA)"
+appdata_win="$(win_folder APPDATA)"
 unix_of() { qv_wine winepath -u "$1" | tr -d '\r' | sed 's:/$::'; }
 install_win="$local_win\\Programs\\Quorvel"
-install_dir="$(unix_of "$install_win")"
+install_dir="$(unix_of "$install_win")" || fail "winepath failed for $install_win"
 start_menu_win="$appdata_win\\Microsoft\\Windows\\Start Menu\\Programs"
-start_menu="$(unix_of "$start_menu_win")"
+start_menu="$(unix_of "$start_menu_win")" || fail "winepath failed for $start_menu_win"
 [ -n "$install_dir" ] && [ -d "$start_menu" ] || fail "the user's folders of the prefix were not found"
 
 # snapshot <name>: the registry of the user and of the machine, and every file
