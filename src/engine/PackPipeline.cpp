@@ -140,8 +140,7 @@ bool Pipeline::Claim(Task& task, size_t& slot) {
     nextIndex_ = 0;
     nextSource_.reset();
   }
-  queue_.emplace_back();
-  queueBytes_.push_back(bytes);
+  queue_.push_back(Slot{nullptr, bytes});
   bytesAhead_ += bytes;
   slot = static_cast<size_t>(claimed_++ - queueBase_);
   return true;
@@ -260,7 +259,7 @@ void Pipeline::WorkLoop() {
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      queue_[static_cast<size_t>(sequence - queueBase_)] = std::move(piece);
+      queue_[static_cast<size_t>(sequence - queueBase_)].piece = std::move(piece);
     }
     pieceReady_.notify_all();
   }
@@ -271,13 +270,12 @@ std::unique_ptr<Piece> Pipeline::Next(std::chrono::milliseconds wait) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!pieceReady_.wait_for(lock, wait,
-                              [&] { return failed_ || (!queue_.empty() && queue_.front()); }))
+                              [&] { return failed_ || (!queue_.empty() && queue_.front().piece); }))
       return nullptr;
-    if (queue_.empty() || !queue_.front()) return nullptr;
-    piece = std::move(queue_.front());
+    if (queue_.empty() || !queue_.front().piece) return nullptr;
+    piece = std::move(queue_.front().piece);
+    bytesAhead_ -= queue_.front().bytes;
     queue_.pop_front();
-    bytesAhead_ -= queueBytes_.front();
-    queueBytes_.pop_front();
     ++queueBase_;
   }
   workReady_.notify_all();  // a large piece gone may make room for several small jobs

@@ -127,8 +127,11 @@ class Pipeline {
   uint64_t nextIndex_ = 0;
   std::shared_ptr<Source> nextSource_;
   // Claimed pieces in archive order; null until their worker is done.
-  std::deque<std::unique_ptr<Piece>> queue_;
-  std::deque<uint64_t> queueBytes_;  // input bytes of each, to give back
+  struct Slot {
+    std::unique_ptr<Piece> piece;
+    uint64_t bytes = 0;  // the input claimed, given back when the writer takes it
+  };
+  std::deque<Slot> queue_;
   uint64_t bytesAhead_ = 0;
   uint64_t queueBase_ = 0;  // sequence number of queue_.front()
   uint64_t claimed_ = 0;    // sequence number of the next claim

@@ -4,7 +4,8 @@
 // needs them. Nothing host-specific goes in (no uid/gid, the same attributes
 // everywhere), so the Windows and the Linux builds write the same bytes for the
 // same tree. Data are handed over already compressed (and encrypted); this
-// class only lays out the records around them.
+// class lays out the records around them, and asks the system to write what
+// it wrote back to the disk as it goes (the owner of the file syncs it).
 #pragma once
 #include <cstddef>
 #include <cstdint>
