@@ -12,11 +12,6 @@
 
 namespace qv {
 
-// The path an item stands for ("" for none).
-inline std::string PathOf(const ShellItemPtr& item) {
-  return item ? item->DisplayName(SIGDN_DESKTOPABSOLUTEPARSING_) : std::string();
-}
-
 class KeptItemDialog : public ItemDialog {
  public:
   explicit KeptItemDialog(bool save) : save_(save) {}

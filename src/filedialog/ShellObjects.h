@@ -46,6 +46,11 @@ class ShellItem : public ShellObject {
 };
 using ShellItemPtr = std::shared_ptr<ShellItem>;
 
+// The path an item stands for ("" for none).
+inline std::string PathOf(const ShellItemPtr& item) {
+  return item ? item->DisplayName(SIGDN_DESKTOPABSOLUTEPARSING_) : std::string();
+}
+
 class ShellItemArray : public ShellObject {
  public:
   virtual int32_t Count() const = 0;

@@ -724,8 +724,7 @@ class WinPlatform : public ChooserPlatform {
     return TakeCoString(path);
   }
   std::string IdListPath(std::intptr_t idList) override {
-    ShellItemPtr item = CreateItemFromIdList(idList);
-    return item ? item->DisplayName(SIGDN_DESKTOPABSOLUTEPARSING_) : "";
+    return PathOf(CreateItemFromIdList(idList));
   }
   ShellItemPtr CreateItemFromParsingName(const std::string& name) override {
     IShellItem* item = nullptr;
